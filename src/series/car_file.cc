@@ -1,0 +1,247 @@
+#include "series/car_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace olvesk {
+namespace {
+
+// The length in bytes of the character that starts at data[0]: that of a
+// well-formed UTF-8 sequence, otherwise 1.
+std::size_t CharLength(std::string_view data) {
+  const auto lead = static_cast<unsigned char>(data[0]);
+  std::size_t length = 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  }
+  if (length > data.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(data[i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+// The byte offsets at which the characters of |text| start, then its size.
+std::vector<std::size_t> CharStarts(std::string_view text) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size(); i += CharLength(text.substr(i))) {
+    starts.push_back(i);
+  }
+  starts.push_back(text.size());
+  return starts;
+}
+
+// The three characters of |path| that begin |from_end| characters from its
+// end, or its first three when it is shorter than that.
+std::string CodeFromEnd(std::string_view path, std::size_t from_end) {
+  const std::vector<std::size_t> starts = CharStarts(path);
+  const std::size_t chars = starts.size() - 1;
+  const std::size_t first = chars >= from_end ? chars - from_end : 0;
+  const std::size_t last = std::min(first + 3, chars);
+  return std::string(path.substr(starts[first], starts[last] - starts[first]));
+}
+
+// The first |size| - |needle|.size() + 1 possible starts of the needle in
+// |data|; returns the offset of the first match or npos.
+std::size_t Find(const char* data, std::size_t size, std::string_view needle) {
+#if defined(__GLIBC__)
+  const void* hit = memmem(data, size, needle.data(), needle.size());
+  return hit ? static_cast<const char*>(hit) - data : std::string_view::npos;
+#else
+  return std::string_view(data, size).find(needle);
+#endif
+}
+
+ConvertResult Failed(Status status) {
+  ConvertResult result;
+  result.outcome = ConvertResult::Outcome::kFailed;
+  result.status = std::move(status);
+  return result;
+}
+
+// Undo of the one-byte patch at |offset|.
+struct Patch {
+  std::uint64_t offset = 0;
+  bool appended = false;  // the digit grew the file by one byte
+  char original = 0;      // the byte it overwrote otherwise
+};
+
+// Puts the file back as it was before |patch| after |cause| stopped the
+// conversion. |file| may already be closed.
+ConvertResult RollBack(FileSystem& fs, const std::string& path, OpenFile* file,
+                       const Patch& patch, const Status& cause) {
+  Status status;
+  if (file->native == -1) status = fs.Open(path, file);
+  if (status.ok()) {
+    status = patch.appended ? fs.Truncate(*file, patch.offset)
+                            : fs.Write(*file, patch.offset, &patch.original, 1);
+  }
+  if (status.ok()) status = fs.Sync(*file);
+  if (file->native != -1) {
+    const Status closed = fs.Close(file);
+    if (status.ok()) status = closed;
+  }
+  if (status.ok()) return Failed(cause);
+  return Failed(Status::Error(
+      cause.op(), cause.path(),
+      cause.reason() + "; the class digit could not be put back (" +
+          status.ToString() + ")"));
+}
+
+}  // namespace
+
+std::string CarFilePath(std::string_view folder, std::string_view name) {
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path.append(folder);
+  path += kPathSeparator;
+  path.append(name);
+  return path;
+}
+
+std::string FileSeriesCode(std::string_view path) {
+  return CodeFromEnd(path, 7);
+}
+
+std::string FolderSeriesCode(std::string_view folder) {
+  return CodeFromEnd(folder, 8);
+}
+
+std::string NewCarFilePath(std::string_view path,
+                           std::string_view target_code) {
+  const std::vector<std::size_t> starts = CharStarts(path);
+  const std::size_t chars = starts.size() - 1;
+  const std::size_t keep = starts[chars >= 8 ? chars - 8 : 0];
+  std::string new_path(path.substr(0, keep));
+  new_path += '.';
+  new_path.append(target_code);
+  new_path += ".car";
+  return new_path;
+}
+
+bool MarkerScanner::Feed(const char* data, std::size_t size) {
+  if (found_ || size == 0) return found_;
+  constexpr std::size_t kKeep = sizeof(tail_);
+  // A marker that starts in the kept tail ends within the first kKeep bytes.
+  if (tail_size_ > 0) {
+    char seam[2 * kKeep];
+    const std::size_t head = std::min(size, kKeep);
+    std::memcpy(seam, tail_, tail_size_);
+    std::memcpy(seam + tail_size_, data, head);
+    const std::size_t hit = Find(seam, tail_size_ + head, kClassMarker);
+    if (hit != std::string_view::npos) {
+      found_ = true;
+      offset_ = consumed_ - tail_size_ + hit;
+      return true;
+    }
+  }
+  const std::size_t hit = Find(data, size, kClassMarker);
+  if (hit != std::string_view::npos) {
+    found_ = true;
+    offset_ = consumed_ + hit;
+    return true;
+  }
+  // Keep the last kKeep bytes of the tail and this chunk together.
+  if (size >= kKeep) {
+    std::memcpy(tail_, data + size - kKeep, kKeep);
+    tail_size_ = kKeep;
+  } else {
+    const std::size_t from_tail = std::min(tail_size_, kKeep - size);
+    std::memmove(tail_, tail_ + tail_size_ - from_tail, from_tail);
+    std::memcpy(tail_ + from_tail, data, size);
+    tail_size_ = from_tail + size;
+  }
+  consumed_ += size;
+  return false;
+}
+
+ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
+                             std::string_view target_code, char target_digit) {
+  const std::string new_path = NewCarFilePath(path, target_code);
+
+  // Refuse, before anything changes, what must never be converted.
+  FileInfo source;
+  Status status = fs.Stat(path, &source);
+  if (!status.ok()) return Failed(status);
+  switch (source.kind) {
+    case FileInfo::Kind::kRegular:
+      break;
+    case FileInfo::Kind::kMissing:
+      return Failed(Status::Error("open", path, "the file is no longer there"));
+    case FileInfo::Kind::kSymlink:
+      return Failed(Status::Error(
+          "open", path, "it is a symbolic link; only plain files are converted"));
+    default:
+      return Failed(Status::Error("open", path, "it is not a plain file"));
+  }
+  FileInfo target;
+  status = fs.Stat(new_path, &target);
+  if (!status.ok()) return Failed(status);
+  if (target.kind == FileInfo::Kind::kDirectory) {
+    return Failed(Status::Error("rename", new_path,
+                                "a folder of that name is in the way"));
+  }
+  if (target.kind != FileInfo::Kind::kMissing &&
+      target.device == source.device && target.inode == source.inode) {
+    return Failed(Status::Error("rename", new_path,
+                                "it is another name for the same file"));
+  }
+
+  OpenFile file;
+  status = fs.Open(path, &file);
+  if (!status.ok()) return Failed(status);
+
+  char buffer[kScanChunkSize];
+  MarkerScanner scanner;
+  std::uint64_t offset = 0;
+  std::size_t got = 0;
+  for (;;) {
+    status = fs.Read(file, offset, buffer, sizeof(buffer), &got);
+    if (!status.ok()) {
+      fs.Close(&file);
+      return Failed(status);
+    }
+    if (scanner.Feed(buffer, got) || got < sizeof(buffer)) break;
+    offset += got;
+  }
+  if (!scanner.found()) {
+    status = fs.Close(&file);
+    if (!status.ok()) return Failed(status);
+    ConvertResult result;
+    result.outcome = ConvertResult::Outcome::kNoMarker;
+    return result;
+  }
+
+  Patch patch;
+  patch.offset = scanner.offset() + kClassMarker.size();
+  if (patch.offset < offset + got) {
+    patch.original = buffer[patch.offset - offset];
+  } else {
+    std::size_t one = 0;
+    status = fs.Read(file, patch.offset, &patch.original, 1, &one);
+    if (!status.ok()) {
+      fs.Close(&file);
+      return Failed(status);
+    }
+    patch.appended = one == 0;
+  }
+
+  status = fs.Write(file, patch.offset, &target_digit, 1);
+  if (status.ok()) status = fs.Sync(file);
+  if (!status.ok()) return RollBack(fs, path, &file, patch, status);
+  status = fs.Close(&file);
+  if (status.ok()) status = fs.Rename(path, new_path);
+  if (!status.ok()) return RollBack(fs, path, &file, patch, status);
+
+  ConvertResult result;
+  result.outcome = ConvertResult::Outcome::kConverted;
+  result.new_path = new_path;
+  return result;
+}
+
+}  // namespace olvesk

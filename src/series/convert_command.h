@@ -1,0 +1,50 @@
+#ifndef OLVESK_SERIES_CONVERT_COMMAND_H_
+#define OLVESK_SERIES_CONVERT_COMMAND_H_
+
+#include <string>
+#include <string_view>
+
+#include "series/controls.h"
+#include "series/file_system.h"
+
+namespace olvesk {
+
+inline constexpr std::string_view kOwnSeriesFolderMessage =
+    "You can't modify car files in their original Series Folder. Please Copy "
+    "them to the destination Series Folder and modify them there.";
+inline constexpr std::string_view kDoneMessage = "Done Converting Car files";
+inline constexpr std::string_view kNothingHighlightedMessage =
+    "No car file is highlighted. Click a car file in the list to convert it, "
+    "or check \"Modify All?\" to convert every listed file.";
+inline constexpr std::string_view kNotSyncedMessage =
+    "The files were converted, but the system could not confirm that their "
+    "new names are safely on disk; they may be lost if the power fails now.";
+inline constexpr std::string_view kNotConvertedHeading =
+    "These car files were not converted:";
+
+// At most this many files are named one by one in the report of a run.
+inline constexpr int kMaxReportedFiles = 20;
+
+// What the convert button does: converts the highlighted car file, or with
+// "Modify All?" checked every listed one, to the target series, refusing
+// files that lie in the folder of their own series.
+class ConvertCommand {
+ public:
+  ConvertCommand(FileSystem& fs, const DirectoryList& dir_list,
+                 FileList& file_list, const CheckBox& modify_all,
+                 MessageBox& messages, ProgressReport& progress);
+
+  void Run(std::string_view target_code, char target_digit);
+
+ private:
+  FileSystem& fs_;
+  const DirectoryList& dir_list_;
+  FileList& file_list_;
+  const CheckBox& modify_all_;
+  MessageBox& messages_;
+  ProgressReport& progress_;
+};
+
+}  // namespace olvesk
+
+#endif  // OLVESK_SERIES_CONVERT_COMMAND_H_

@@ -1,0 +1,110 @@
+#ifndef OLVESK_SERIES_FILE_SYSTEM_H_
+#define OLVESK_SERIES_FILE_SYSTEM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "series/status.h"
+
+namespace olvesk {
+
+// What Stat() found at a path.
+struct FileInfo {
+  enum class Kind { kMissing, kRegular, kDirectory, kSymlink, kOther };
+  Kind kind = Kind::kMissing;
+  // Together these name the file itself, whatever link it was reached by.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+};
+
+// A file opened by FileSystem::Open(). It remembers its path so that every
+// failure on it can name the file.
+struct OpenFile {
+  std::string path;
+  std::intptr_t native = -1;  // a descriptor or a HANDLE, as the system has it
+};
+
+// The few file-system calls a conversion needs. Paths are UTF-8. Every call
+// reports failure through its Status and never throws.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Describes |path| itself; a symbolic link is reported as kSymlink, not
+  // followed. A path that does not exist is not an error: it yields kMissing.
+  virtual Status Stat(const std::string& path, FileInfo* info) = 0;
+
+  // Opens the existing regular file at |path| for binary reading and writing.
+  // Never creates a file and never follows a symbolic link at |path|.
+  virtual Status Open(const std::string& path, OpenFile* file) = 0;
+
+  // Reads up to |size| bytes at |offset| into |data| and sets |*read| to the
+  // count; fewer than |size| bytes only at the end of the file.
+  virtual Status Read(const OpenFile& file, std::uint64_t offset, char* data,
+                      std::size_t size, std::size_t* read) = 0;
+
+  // Writes all |size| bytes at |offset|, growing the file if needed.
+  virtual Status Write(const OpenFile& file, std::uint64_t offset,
+                       const char* data, std::size_t size) = 0;
+
+  // Cuts the file, or grows it with zeros, to |size| bytes.
+  virtual Status Truncate(const OpenFile& file, std::uint64_t size) = 0;
+
+  // Returns once the file's data is on stable storage.
+  virtual Status Sync(const OpenFile& file) = 0;
+
+  // Closes |file|. The file is released even when an error is reported.
+  virtual Status Close(OpenFile* file) = 0;
+
+  // Renames |from| to |to| in one atomic step; a file already at |to| is
+  // replaced in that same step. Both paths lie in the same folder.
+  virtual Status Rename(const std::string& from, const std::string& to) = 0;
+
+  // Returns once the entries of folder |dir| (a rename in it) are on stable
+  // storage. Succeeds without doing anything where the system has no need.
+  virtual Status SyncDir(const std::string& dir) = 0;
+};
+
+// Forwards every call to another file system. Test doubles derive from it and
+// override only the call they break.
+class FileSystemWrapper : public FileSystem {
+ public:
+  explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
+
+  FileSystem& target() const { return target_; }
+
+  Status Stat(const std::string& path, FileInfo* info) override {
+    return target_.Stat(path, info);
+  }
+  Status Open(const std::string& path, OpenFile* file) override {
+    return target_.Open(path, file);
+  }
+  Status Read(const OpenFile& file, std::uint64_t offset, char* data,
+              std::size_t size, std::size_t* read) override {
+    return target_.Read(file, offset, data, size, read);
+  }
+  Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
+               std::size_t size) override {
+    return target_.Write(file, offset, data, size);
+  }
+  Status Truncate(const OpenFile& file, std::uint64_t size) override {
+    return target_.Truncate(file, size);
+  }
+  Status Sync(const OpenFile& file) override { return target_.Sync(file); }
+  Status Close(OpenFile* file) override { return target_.Close(file); }
+  Status Rename(const std::string& from, const std::string& to) override {
+    return target_.Rename(from, to);
+  }
+  Status SyncDir(const std::string& dir) override {
+    return target_.SyncDir(dir);
+  }
+
+ private:
+  FileSystem& target_;
+};
+
+}  // namespace olvesk
+
+#endif  // OLVESK_SERIES_FILE_SYSTEM_H_

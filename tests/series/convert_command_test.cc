@@ -1,0 +1,189 @@
+#include "series/convert_command.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "series/car_file.h"
+#include "series/real_file_system.h"
+#include "series/series_table.h"
+#include "support/fake_controls.h"
+#include "support/temp_dir.h"
+
+namespace olvesk {
+namespace {
+
+using ::testing::TestWithParam;
+
+// A series folder <tmp>/<code>/cars holding car files, driven through fake
+// controls with the target "pta" unless a test picks another.
+class ConvertCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = Utf8String(root_.path() / "cup" / "cars");
+    std::filesystem::create_directories(Utf8Path(folder_));
+    dir_list_.path_ = folder_;
+    file_list_.pattern_ = std::string(kSeriesTable[3].pattern);
+  }
+
+  std::string File(const std::string& name) const {
+    return CarFilePath(folder_, name);
+  }
+  void Add(const std::string& name, const std::string& contents) {
+    WriteFile(File(name), contents);
+  }
+  // Lists the folder afresh and runs the command.
+  void Run(int modify_all, int highlight = 0) {
+    file_list_.SetPath(folder_);
+    file_list_.SetListIndex(highlight);
+    check_.value_ = modify_all;
+    command_.Run("pta", '4');
+  }
+
+  TempDir root_;
+  std::string folder_;
+  RealFileSystem fs_;
+  FakeDirectoryList dir_list_;
+  FakeFileList file_list_;
+  FakeCheckBox check_;
+  FakeMessageBox messages_;
+  FakeProgress progress_;
+  ConvertCommand command_{fs_,       dir_list_, file_list_,
+                          check_,    messages_, progress_};
+};
+
+TEST_F(ConvertCommandTest, ModifyAllConvertsEveryListedFile) {
+  Add("a.gns.car", "car_class=2");
+  Add("b.CTS.car", "car_class=3");
+  Add("c.gns.car", "x car_class=2 y");
+  Add("keep.txt", "car_class=1");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(File("b.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(File("c.pta.car")), "x car_class=4 y");
+  EXPECT_EQ(ReadFile(File("keep.txt")), "car_class=1");
+  EXPECT_EQ(file_list_.ListCount(), 0);
+  EXPECT_EQ(messages_.shown_, std::vector<std::string>{std::string(kDoneMessage)});
+  EXPECT_EQ(progress_.log_, (std::vector<std::string>{"begin 3", "end 3"}));
+}
+
+TEST_F(ConvertCommandTest, ModifyAllStopsAtTheFirstFileOfTheFolderSeries) {
+  Add("a.gns.car", "car_class=2");
+  Add("b.cup.car", "car_class=1");
+  Add("c.gns.car", "car_class=2");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(File("b.cup.car")), "car_class=1");
+  EXPECT_EQ(ReadFile(File("c.gns.car")), "car_class=2");
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
+  EXPECT_EQ(file_list_.ListCount(), 2);  // the list no longer shows a.gns.car
+}
+
+TEST_F(ConvertCommandTest, ModifyAllRefusesAtOnceWhenTheFirstFileIsOwnSeries) {
+  Add("a.cup.car", "car_class=1");
+  Add("b.gns.car", "car_class=2");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.cup.car")), "car_class=1");
+  EXPECT_EQ(ReadFile(File("b.gns.car")), "car_class=2");
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
+}
+
+TEST_F(ConvertCommandTest, OwnSeriesTestIsCaseSensitive) {
+  Add("a.CUP.car", "car_class=1");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");
+  EXPECT_EQ(messages_.shown_.back(), kDoneMessage);
+}
+
+TEST_F(ConvertCommandTest, ModifyAllPassesOverFilesItCannotConvertAndNamesThem) {
+  Add("a.gns.car", "no class here");
+  Add("b.gns.car", "car_class=2");
+  std::filesystem::create_directory(Utf8Path(File("c.pta.car")));
+  Add("c.gns.car", "car_class=2");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.gns.car")), "no class here");
+  EXPECT_EQ(ReadFile(File("b.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(File("c.gns.car")), "car_class=2");
+  ASSERT_EQ(messages_.shown_.size(), 2u);
+  const std::string& report = messages_.shown_[0];
+  EXPECT_EQ(report.rfind(kNotConvertedHeading, 0), 0u) << report;
+  EXPECT_NE(report.find("a.gns.car: it has no \"car_class=\" entry"),
+            std::string::npos) << report;
+  EXPECT_NE(report.find("c.gns.car: "), std::string::npos) << report;
+  EXPECT_EQ(report.find("b.gns.car"), std::string::npos) << report;
+  EXPECT_EQ(messages_.shown_[1], kDoneMessage);
+  EXPECT_EQ(file_list_.ListCount(), 2);
+}
+
+TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
+  const int files = kMaxReportedFiles + 3;
+  for (int i = 0; i < files; ++i) Add("f" + std::to_string(100 + i) + ".gns.car", "-");
+  Run(1);
+  ASSERT_EQ(messages_.shown_.size(), 2u);
+  EXPECT_NE(messages_.shown_[0].find("f119.gns.car"), std::string::npos);
+  EXPECT_EQ(messages_.shown_[0].find("f120.gns.car"), std::string::npos);
+  EXPECT_NE(messages_.shown_[0].find("and 3 more"), std::string::npos);
+}
+
+TEST_F(ConvertCommandTest, ModifyAllOnAnEmptyListOnlyFinishes) {
+  Run(1);
+  EXPECT_EQ(messages_.shown_, std::vector<std::string>{std::string(kDoneMessage)});
+  Add("a.gns.car", "car_class=2");
+  Run(1);
+  Run(1);  // pressed again once the list is empty
+  EXPECT_EQ(messages_.shown_.size(), 3u);
+  EXPECT_EQ(messages_.shown_.back(), kDoneMessage);
+}
+
+TEST_F(ConvertCommandTest, SingleFileConvertsOnlyTheHighlightedFile) {
+  Add("a.gns.car", "car_class=2");
+  Add("b.gns.car", "car_class=2");
+  Run(0, /*highlight=*/1);
+  EXPECT_EQ(ReadFile(File("a.gns.car")), "car_class=2");
+  EXPECT_EQ(ReadFile(File("b.pta.car")), "car_class=4");
+  EXPECT_EQ(file_list_.names_, std::vector<std::string>{"a.gns.car"});
+  EXPECT_EQ(messages_.shown_, std::vector<std::string>{std::string(kDoneMessage)});
+}
+
+TEST_F(ConvertCommandTest, SingleFileReportsAFileWithoutMarker) {
+  Add("a.gns.car", "car_class");
+  Run(0);
+  ASSERT_EQ(messages_.shown_.size(), 2u);
+  EXPECT_NE(messages_.shown_[0].find("a.gns.car"), std::string::npos);
+  EXPECT_EQ(messages_.shown_[1], kDoneMessage);
+}
+
+TEST_F(ConvertCommandTest, SingleFileRefusesAFileOfTheFolderSeries) {
+  Add("a.cup.car", "car_class=1");
+  Run(0);
+  EXPECT_EQ(ReadFile(File("a.cup.car")), "car_class=1");
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
+}
+
+TEST_F(ConvertCommandTest, SingleFileWithNothingHighlightedConvertsNothing) {
+  Add("a.gns.car", "car_class=2");
+  Run(0, /*highlight=*/-1);
+  EXPECT_EQ(ReadFile(File("a.gns.car")), "car_class=2");
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kNothingHighlightedMessage)});
+}
+
+TEST_F(ConvertCommandTest, FolderOfNoKnownSeriesRefusesNothing) {
+  folder_ = Utf8String(root_.path() / "xyz" / "cars");
+  std::filesystem::create_directories(Utf8Path(folder_));
+  dir_list_.path_ = folder_;
+  Add("a.cup.car", "car_class=1");
+  Add("b.gns.car", "car_class=2");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(File("b.pta.car")), "car_class=4");
+  EXPECT_EQ(messages_.shown_.back(), kDoneMessage);
+}
+
+}  // namespace
+}  // namespace olvesk

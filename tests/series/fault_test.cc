@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "series/car_file.h"
+#include "series/real_file_system.h"
+#include "support/fault_injecting_file_system.h"
+#include "support/temp_dir.h"
+
+namespace olvesk {
+namespace {
+
+struct FaultCase {
+  const char* name;
+  std::string before;
+  std::string after;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+// Fails each file-system call of one conversion in turn, onto a folder
+// where a file already stands at the new path.
+class FailEachCallTest : public ::testing::TestWithParam<FaultCase> {
+ protected:
+  void Reset() {
+    WriteFile(source_, GetParam().before);
+    WriteFile(target_, "the old target");
+  }
+
+  TempDir dir_;
+  const std::string source_ = dir_.File("mustang.gns.car");
+  const std::string target_ = dir_.File("mustang.pta.car");
+  RealFileSystem real_;
+};
+
+TEST_P(FailEachCallTest, LeavesTheFileConvertedOrAsItWas) {
+  const FaultCase& c = GetParam();
+  Reset();
+  FaultInjectingFileSystem counting(real_);
+  ASSERT_TRUE(ConvertCarFile(counting, source_, "pta", '4').converted());
+  const int calls = counting.calls_;
+  ASSERT_GE(calls, 7);
+
+  for (int n = 1; n <= calls; ++n) {
+    SCOPED_TRACE("failing call " + std::to_string(n));
+    Reset();
+    FaultInjectingFileSystem fs(real_);
+    fs.fail_at_ = n;
+    const ConvertResult result = ConvertCarFile(fs, source_, "pta", '4');
+    EXPECT_EQ(fs.failures_, 1);
+    if (result.converted()) {
+      EXPECT_EQ(ReadFile(target_), c.after);
+      EXPECT_EQ(ReadFile(source_), "<missing>");
+    } else {
+      EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+      EXPECT_EQ(result.status.reason().rfind("injected fault", 0), 0u)
+          << result.status.ToString();
+      EXPECT_EQ(ReadFile(source_), c.before);
+      EXPECT_EQ(ReadFile(target_), "the old target");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FailEachCallTest,
+    ::testing::Values(FaultCase{"Overwrite", "a\ncar_class=2\nb", "a\ncar_class=4\nb"},
+                      FaultCase{"Append", "a\ncar_class=", "a\ncar_class=4"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+}  // namespace
+}  // namespace olvesk

@@ -1,0 +1,122 @@
+#include "support/virtual_file_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace olvesk {
+
+void VirtualFileSystem::Create(const std::string& path,
+                               const std::string& contents) {
+  entries_[path] = Entry{FileInfo::Kind::kRegular, contents, next_inode_++};
+}
+
+void VirtualFileSystem::CreateDir(const std::string& path) {
+  entries_[path] = Entry{FileInfo::Kind::kDirectory, "", next_inode_++};
+}
+
+std::string VirtualFileSystem::Contents(const std::string& path) const {
+  const auto it = entries_.find(path);
+  return it == entries_.end() ? "<missing>" : it->second.contents;
+}
+
+VirtualFileSystem::Entry* VirtualFileSystem::FileOf(const OpenFile& file) {
+  const auto handle = open_.find(file.native);
+  if (handle == open_.end()) return nullptr;
+  const auto entry = entries_.find(handle->second);
+  return entry == entries_.end() ? nullptr : &entry->second;
+}
+
+Status VirtualFileSystem::Stat(const std::string& path, FileInfo* info) {
+  *info = FileInfo();
+  const auto it = entries_.find(path);
+  if (it == entries_.end()) return Status();
+  info->kind = it->second.kind;
+  info->inode = it->second.inode;
+  info->size = it->second.contents.size();
+  return Status();
+}
+
+Status VirtualFileSystem::Open(const std::string& path, OpenFile* file) {
+  const auto it = entries_.find(path);
+  if (it == entries_.end()) return Status::Error("open", path, "no such file");
+  if (it->second.kind != FileInfo::Kind::kRegular) {
+    return Status::Error("open", path, "not a plain file");
+  }
+  file->path = path;
+  file->native = next_handle_++;
+  open_[file->native] = path;
+  log_.push_back("open " + path);
+  return Status();
+}
+
+Status VirtualFileSystem::Read(const OpenFile& file, std::uint64_t offset,
+                               char* data, std::size_t size,
+                               std::size_t* read) {
+  const Entry* entry = FileOf(file);
+  if (!entry) return Status::Error("read", file.path, "bad handle");
+  const std::string& contents = entry->contents;
+  *read = offset >= contents.size()
+              ? 0
+              : std::min<std::size_t>(size, contents.size() - offset);
+  if (*read > 0) std::memcpy(data, contents.data() + offset, *read);
+  return Status();
+}
+
+Status VirtualFileSystem::Write(const OpenFile& file, std::uint64_t offset,
+                                const char* data, std::size_t size) {
+  Entry* entry = FileOf(file);
+  if (!entry) return Status::Error("write", file.path, "bad handle");
+  std::string& contents = entry->contents;
+  if (contents.size() < offset + size) contents.resize(offset + size, '\0');
+  contents.replace(offset, size, data, size);
+  log_.push_back("write " + file.path + " @" + std::to_string(offset) + " " +
+                 std::string(data, size));
+  return Status();
+}
+
+Status VirtualFileSystem::Truncate(const OpenFile& file, std::uint64_t size) {
+  Entry* entry = FileOf(file);
+  if (!entry) return Status::Error("truncate", file.path, "bad handle");
+  entry->contents.resize(size, '\0');
+  log_.push_back("truncate " + file.path + " " + std::to_string(size));
+  return Status();
+}
+
+Status VirtualFileSystem::Sync(const OpenFile& file) {
+  if (!FileOf(file)) return Status::Error("sync", file.path, "bad handle");
+  log_.push_back("sync " + file.path);
+  return Status();
+}
+
+Status VirtualFileSystem::Close(OpenFile* file) {
+  const bool known = open_.erase(file->native) > 0;
+  file->native = -1;
+  if (!known) return Status::Error("close", file->path, "bad handle");
+  log_.push_back("close " + file->path);
+  return Status();
+}
+
+Status VirtualFileSystem::Rename(const std::string& from,
+                                 const std::string& to) {
+  const auto source = entries_.find(from);
+  if (source == entries_.end()) {
+    return Status::Error("rename", from, "no such file");
+  }
+  const auto target = entries_.find(to);
+  if (target != entries_.end() &&
+      target->second.kind == FileInfo::Kind::kDirectory) {
+    return Status::Error("rename", from, "is a directory");
+  }
+  Entry moved = source->second;
+  entries_.erase(source);
+  entries_[to] = moved;
+  log_.push_back("rename " + from + " " + to);
+  return Status();
+}
+
+Status VirtualFileSystem::SyncDir(const std::string& dir) {
+  log_.push_back("syncdir " + dir);
+  return Status();
+}
+
+}  // namespace olvesk
