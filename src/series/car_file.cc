@@ -87,10 +87,10 @@ ConvertResult RollBack(FileSystem& fs, const std::string& path, OpenFile* file,
     if (status.ok()) status = closed;
   }
   if (status.ok()) return Failed(cause);
-  return Failed(Status::Error(
-      cause.op(), cause.path(),
-      cause.reason() + "; the class digit could not be put back (" +
-          status.ToString() + ")"));
+  return Failed(Status::Error(cause.op(), cause.path(),
+                              cause.reason() +
+                                  "; the class digit could not be put back (" +
+                                  status.ToString() + ")"));
 }
 
 }  // namespace
@@ -175,7 +175,8 @@ ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
       return Failed(Status::Error("open", path, "the file is no longer there"));
     case FileInfo::Kind::kSymlink:
       return Failed(Status::Error(
-          "open", path, "it is a symbolic link; only plain files are converted"));
+          "open", path,
+          "it is a symbolic link; only plain files are converted"));
     default:
       return Failed(Status::Error("open", path, "it is not a plain file"));
   }

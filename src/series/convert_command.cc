@@ -26,8 +26,8 @@ class NotConverted {
     if (count_ == 0) return;
     std::string text = std::string(kNotConvertedHeading) + "\n" + lines_;
     if (count_ > kMaxReportedFiles) {
-      text += "\n... and " + std::to_string(count_ - kMaxReportedFiles) +
-              " more.";
+      text +=
+          "\n... and " + std::to_string(count_ - kMaxReportedFiles) + " more.";
     }
     messages.Show(text);
   }

@@ -25,7 +25,9 @@ class Status {
 
  private:
   Status(std::string op, std::string path, std::string reason)
-      : op_(std::move(op)), path_(std::move(path)), reason_(std::move(reason)) {}
+      : op_(std::move(op)),
+        path_(std::move(path)),
+        reason_(std::move(reason)) {}
 
   std::string op_;
   std::string path_;

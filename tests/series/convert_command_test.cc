@@ -50,8 +50,8 @@ class ConvertCommandTest : public ::testing::Test {
   FakeCheckBox check_;
   FakeMessageBox messages_;
   FakeProgress progress_;
-  ConvertCommand command_{fs_,       dir_list_, file_list_,
-                          check_,    messages_, progress_};
+  ConvertCommand command_{fs_,    dir_list_, file_list_,
+                          check_, messages_, progress_};
 };
 
 TEST_F(ConvertCommandTest, ModifyAllConvertsEveryListedFile) {
@@ -65,7 +65,8 @@ TEST_F(ConvertCommandTest, ModifyAllConvertsEveryListedFile) {
   EXPECT_EQ(ReadFile(File("c.pta.car")), "x car_class=4 y");
   EXPECT_EQ(ReadFile(File("keep.txt")), "car_class=1");
   EXPECT_EQ(file_list_.ListCount(), 0);
-  EXPECT_EQ(messages_.shown_, std::vector<std::string>{std::string(kDoneMessage)});
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kDoneMessage)});
   EXPECT_EQ(progress_.log_, (std::vector<std::string>{"begin 3", "end 3"}));
 }
 
@@ -99,7 +100,8 @@ TEST_F(ConvertCommandTest, OwnSeriesTestIsCaseSensitive) {
   EXPECT_EQ(messages_.shown_.back(), kDoneMessage);
 }
 
-TEST_F(ConvertCommandTest, ModifyAllPassesOverFilesItCannotConvertAndNamesThem) {
+TEST_F(ConvertCommandTest,
+       ModifyAllPassesOverFilesItCannotConvertAndNamesThem) {
   Add("a.gns.car", "no class here");
   Add("b.gns.car", "car_class=2");
   std::filesystem::create_directory(Utf8Path(File("c.pta.car")));
@@ -112,7 +114,8 @@ TEST_F(ConvertCommandTest, ModifyAllPassesOverFilesItCannotConvertAndNamesThem) 
   const std::string& report = messages_.shown_[0];
   EXPECT_EQ(report.rfind(kNotConvertedHeading, 0), 0u) << report;
   EXPECT_NE(report.find("a.gns.car: it has no \"car_class=\" entry"),
-            std::string::npos) << report;
+            std::string::npos)
+      << report;
   EXPECT_NE(report.find("c.gns.car: "), std::string::npos) << report;
   EXPECT_EQ(report.find("b.gns.car"), std::string::npos) << report;
   EXPECT_EQ(messages_.shown_[1], kDoneMessage);
@@ -121,7 +124,8 @@ TEST_F(ConvertCommandTest, ModifyAllPassesOverFilesItCannotConvertAndNamesThem) 
 
 TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
   const int files = kMaxReportedFiles + 3;
-  for (int i = 0; i < files; ++i) Add("f" + std::to_string(100 + i) + ".gns.car", "-");
+  for (int i = 0; i < files; ++i)
+    Add("f" + std::to_string(100 + i) + ".gns.car", "-");
   Run(1);
   ASSERT_EQ(messages_.shown_.size(), 2u);
   EXPECT_NE(messages_.shown_[0].find("f119.gns.car"), std::string::npos);
@@ -131,7 +135,8 @@ TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
 
 TEST_F(ConvertCommandTest, ModifyAllOnAnEmptyListOnlyFinishes) {
   Run(1);
-  EXPECT_EQ(messages_.shown_, std::vector<std::string>{std::string(kDoneMessage)});
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kDoneMessage)});
   Add("a.gns.car", "car_class=2");
   Run(1);
   Run(1);  // pressed again once the list is empty
@@ -146,7 +151,8 @@ TEST_F(ConvertCommandTest, SingleFileConvertsOnlyTheHighlightedFile) {
   EXPECT_EQ(ReadFile(File("a.gns.car")), "car_class=2");
   EXPECT_EQ(ReadFile(File("b.pta.car")), "car_class=4");
   EXPECT_EQ(file_list_.names_, std::vector<std::string>{"a.gns.car"});
-  EXPECT_EQ(messages_.shown_, std::vector<std::string>{std::string(kDoneMessage)});
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{std::string(kDoneMessage)});
 }
 
 TEST_F(ConvertCommandTest, SingleFileReportsAFileWithoutMarker) {

@@ -63,7 +63,8 @@ TEST_P(FailEachCallTest, LeavesTheFileConvertedOrAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FailEachCallTest,
-    ::testing::Values(FaultCase{"Overwrite", "a\ncar_class=2\nb", "a\ncar_class=4\nb"},
+    ::testing::Values(FaultCase{"Overwrite", "a\ncar_class=2\nb",
+                                "a\ncar_class=4\nb"},
                       FaultCase{"Append", "a\ncar_class=", "a\ncar_class=4"}),
     [](const auto& test) { return std::string(test.param.name); });
 

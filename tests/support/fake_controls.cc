@@ -43,7 +43,8 @@ void FakeFileList::Refresh() {
     suffixes.push_back(Lower(pattern.substr(pattern.find('*') + 1)));
   }
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(Utf8Path(path_), error)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(Utf8Path(path_), error)) {
     if (!entry.is_regular_file()) continue;
     const std::string name = Utf8String(entry.path().filename());
     const std::string lower = Lower(name);

@@ -65,7 +65,9 @@ class FakeMessageBox : public MessageBox {
 
 class FakeProgress : public ProgressReport {
  public:
-  void Begin(int total) override { log_.push_back("begin " + std::to_string(total)); }
+  void Begin(int total) override {
+    log_.push_back("begin " + std::to_string(total));
+  }
   void Advance(int done) override { last_ = done; }
   void End() override { log_.push_back("end " + std::to_string(last_)); }
   std::vector<std::string> log_;

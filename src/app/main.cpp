@@ -1,0 +1,25 @@
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstdlib>
+
+#include "series/real_file_system.h"
+#include "window/main_window.h"
+
+int main(int argc, char* argv[]) {
+#if defined(Q_OS_LINUX)
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
+    std::fputs("olvesk: no display to open the window on (DISPLAY is unset)\n",
+               stderr);
+    return 1;
+  }
+#endif
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Olvesk");
+
+  olvesk::RealFileSystem fs;
+  olvesk::MainWindow window(fs, QDir::currentPath());
+  window.show();
+  return app.exec();
+}

@@ -1,0 +1,89 @@
+#include "window/directory_list_box.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QStyle>
+
+#include "window/folder_listing.h"
+
+namespace olvesk {
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+
+}  // namespace
+
+DirectoryListBox::DirectoryListBox(QWidget* parent) : QTreeWidget(parent) {
+  setHeaderHidden(true);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setIndentation(12);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(this, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item) { open(item); });
+  connect(this, &QTreeWidget::itemClicked, this,
+          &DirectoryListBox::entryClicked);
+}
+
+void DirectoryListBox::setFolder(const QString& folder) {
+  folder_ = QDir::cleanPath(QDir(folder).absolutePath());
+  fill();
+  emit pathChanged();
+}
+
+std::string DirectoryListBox::Path() const {
+  return QDir::toNativeSeparators(folder_).toStdString();
+}
+
+void DirectoryListBox::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (currentItem()) open(currentItem());
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+void DirectoryListBox::open(QTreeWidgetItem* item) {
+  const QString folder = item->data(0, kPathRole).toString();
+  if (QDir(folder).exists()) {
+    setFolder(folder);
+  } else {
+    // It went away since the list was drawn: show what is there now.
+    fill();
+  }
+}
+
+void DirectoryListBox::fill() {
+  clear();
+  const QIcon open_icon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed_icon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+
+  // The chain from the root of the drive down to the open folder.
+  QStringList chain;
+  for (QDir dir(folder_);;) {
+    chain.prepend(dir.absolutePath());
+    if (dir.isRoot() || !dir.cdUp()) break;
+  }
+  QTreeWidgetItem* parent = nullptr;
+  for (const QString& path : chain) {
+    const QString name = QDir(path).isRoot() ? QDir::toNativeSeparators(path)
+                                             : QDir(path).dirName();
+    auto* item = parent ? new QTreeWidgetItem(parent, {name})
+                        : new QTreeWidgetItem(this, {name});
+    item->setIcon(0, open_icon);
+    item->setData(0, kPathRole, path);
+    item->setExpanded(true);
+    parent = item;
+  }
+  for (const QString& name : ListSubfolders(folder_)) {
+    auto* item = new QTreeWidgetItem(parent, {name});
+    item->setIcon(0, closed_icon);
+    item->setData(0, kPathRole, QDir(folder_).filePath(name));
+  }
+  expandAll();
+  setCurrentItem(parent);
+  scrollToItem(parent);
+}
+
+}  // namespace olvesk

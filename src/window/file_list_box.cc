@@ -1,0 +1,68 @@
+#include "window/file_list_box.h"
+
+#include <QDir>
+#include <QStringListModel>
+
+#include "window/folder_listing.h"
+
+namespace olvesk {
+
+FileListBox::FileListBox(QWidget* parent)
+    : QListView(parent), model_(new QStringListModel(this)) {
+  setModel(model_);
+  setUniformItemSizes(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void FileListBox::setFolder(const QString& folder) {
+  folder_ = folder;
+  Refresh();
+}
+
+QStringList FileListBox::names() const { return model_->stringList(); }
+
+std::string FileListBox::Path() const {
+  return QDir::toNativeSeparators(folder_).toStdString();
+}
+
+void FileListBox::SetPath(const std::string& path) {
+  setFolder(QString::fromStdString(path));
+}
+
+std::string FileListBox::Pattern() const { return pattern_.toStdString(); }
+
+void FileListBox::SetPattern(const std::string& pattern) {
+  pattern_ = QString::fromStdString(pattern);
+  Refresh();
+}
+
+std::string FileListBox::FileName() const {
+  const int index = ListIndex();
+  return index < 0 ? std::string() : List(index);
+}
+
+int FileListBox::ListIndex() const {
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void FileListBox::SetListIndex(int index) {
+  if (index < 0 || index >= ListCount()) {
+    clearSelection();
+    return;
+  }
+  setCurrentIndex(model_->index(index));
+}
+
+int FileListBox::ListCount() const { return model_->rowCount(); }
+
+std::string FileListBox::List(int index) const {
+  return model_->stringList().at(index).toStdString();
+}
+
+void FileListBox::Refresh() {
+  model_->setStringList(ListMatchingFiles(folder_, pattern_));
+}
+
+}  // namespace olvesk

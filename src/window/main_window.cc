@@ -1,0 +1,192 @@
+#include "window/main_window.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+#include "window/directory_list_box.h"
+#include "window/file_list_box.h"
+
+namespace olvesk {
+namespace {
+
+// The layout is drawn in twips; one device-independent pixel is 15 twips,
+// and Qt scales pixels to the screen.
+constexpr double kTwipsPerPixel = 15.0;
+
+int Pixels(int twips) { return qRound(twips / kTwipsPerPixel); }
+
+QRect TwipsRect(int left, int top, int width, int height) {
+  return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+}
+
+// Below this the captions would be too small to read.
+constexpr double kSmallestPointSize = 6.0;
+
+bool CaptionFits(const QLabel* label, const QFont& font) {
+  const int flags = Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop;
+  const QRect area(QPoint(0, 0), label->size());
+  return QFontMetrics(font).boundingRect(area, flags, label->text()).height() <=
+         area.height();
+}
+
+// Where the desktop's font is larger than the layout was drawn for, shrinks
+// the font of |labels|, all alike, until every caption wrapped fits.
+void FitCaptions(const QList<QLabel*>& labels) {
+  if (labels.isEmpty()) return;
+  QFont font = labels.first()->font();
+  auto all_fit = [&] {
+    for (const QLabel* label : labels) {
+      if (!CaptionFits(label, font)) return false;
+    }
+    return true;
+  };
+  while (font.pointSizeF() > kSmallestPointSize && !all_fit()) {
+    font.setPointSizeF(font.pointSizeF() - 0.25);
+  }
+  for (QLabel* label : labels) label->setFont(font);
+}
+
+QFont HeadingFont() {
+  QFont font("MS Sans Serif");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(7.8);
+  font.setWeight(QFont::Bold);
+  return font;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(FileSystem& fs, const QString& start_folder,
+                       QWidget* parent)
+    : QWidget(parent), fs_(fs) {
+  setWindowTitle("Tavrenn");
+  setFixedSize(Pixels(6528), Pixels(7872));
+  createInstructions();
+  createSeriesOptions();
+  createConvertRow();
+  createLists(start_folder);
+  setTabOrder();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createInstructions() {
+  struct LabelRow {
+    const char* name;
+    const char* text;
+    QRect geometry;
+    bool heading;
+  };
+  const LabelRow rows[] = {
+      {"Label1", "Change to:", TwipsRect(5280, 120, 972, 252), true},
+      {"Label2",
+       "Copy any car files you want to modify into the series folder you "
+       "want to convert them into.",
+       TwipsRect(120, 360, 4092, 372), false},
+      {"Label3", "First:", TwipsRect(120, 120, 972, 252), true},
+      {"Label4",
+       "If you check \"Modify All\" it will modify all the files listed, "
+       "otherwise it will only modify the highlighted file",
+       TwipsRect(120, 2160, 4092, 492), false},
+      {"Label5", "Then navigate to the proper folder below to modify them.",
+       TwipsRect(120, 840, 4092, 252), false},
+      {"Label6", "Note:", TwipsRect(120, 1200, 972, 252), true},
+      {"Label7",
+       "If you convert car files between series that use differing car "
+       "shapes, the converted car files will not work properly.",
+       TwipsRect(120, 1440, 4092, 372), false},
+  };
+  QList<QLabel*> instructions;
+  for (const LabelRow& row : rows) {
+    auto* label = new QLabel(tr(row.text), this);
+    label->setObjectName(row.name);
+    label->setGeometry(row.geometry);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (row.heading) {
+      label->setFont(HeadingFont());
+    } else {
+      instructions.append(label);
+    }
+  }
+  FitCaptions(instructions);
+}
+
+void MainWindow::createSeriesOptions() {
+  frame1_ = new QFrame(this);
+  frame1_->setObjectName("Frame1");
+  frame1_->setFrameStyle(QFrame::Box | QFrame::Plain);
+  frame1_->setGeometry(TwipsRect(5160, 360, 1212, 1332));
+
+  constexpr int kOptionTops[] = {600, 840, 1080, 1320};
+  for (int row = 0; row < 4; ++row) {
+    const SeriesInfo& series = kSeriesTable[row];
+    auto* option = new SeriesOptionButton(
+        QString::fromUtf8(series.code.data(), series.code.size()), this);
+    option->setObjectName(
+        QString::fromUtf8(series.option.data(), series.option.size()));
+    option->setGeometry(TwipsRect(5520, kOptionTops[row], 732, 192));
+    connect(option, &QRadioButton::clicked, this,
+            [this, row] { selection_->Select(row); });
+    options_[row] = option;
+  }
+}
+
+void MainWindow::createConvertRow() {
+  command1_ = new QPushButton(tr("Olvesk"), this);
+  command1_->setObjectName("Command1");
+  command1_->setGeometry(TwipsRect(360, 2760, 2052, 372));
+  connect(command1_, &QPushButton::clicked, this, &MainWindow::convert);
+
+  check1_ = new ModifyAllCheckBox(tr("Modify All?"), this);
+  check1_->setObjectName("Check1");
+  check1_->setGeometry(TwipsRect(2520, 2760, 1572, 372));
+}
+
+void MainWindow::createLists(const QString& start_folder) {
+  file1_ = new FileListBox(this);
+  file1_->setObjectName("File1");
+  file1_->setGeometry(TwipsRect(3000, 3240, 3492, 4680));
+
+  // The target starts on "pta"; the file list reads its folder only once the
+  // directory list has opened it.
+  selection_ = std::make_unique<SeriesSelection>(
+      std::array<OptionButton*, 4>{options_[0], options_[1], options_[2],
+                                   options_[3]},
+      *file1_);
+  selection_->SelectAtStartup();
+
+  dir1_ = new DirectoryListBox(this);
+  dir1_->setObjectName("Dir1");
+  dir1_->setGeometry(TwipsRect(120, 3240, 2892, 4608));
+  connect(dir1_, &DirectoryListBox::pathChanged, this,
+          [this] { file1_->setFolder(dir1_->folder()); });
+  connect(dir1_, &DirectoryListBox::entryClicked, this,
+          [this] { file1_->setFolder(dir1_->folder()); });
+  dir1_->setFolder(start_folder);
+}
+
+void MainWindow::setTabOrder() {
+  QWidget* order[] = {command1_,   check1_,     dir1_,       file1_,
+                      options_[0], options_[1], options_[2], options_[3]};
+  for (std::size_t i = 1; i < std::size(order); ++i) {
+    QWidget::setTabOrder(order[i - 1], order[i]);
+  }
+}
+
+void MainWindow::convert() {
+  // The progress dialog keeps other input away during a run; this also
+  // stops a second run from starting inside the first.
+  if (converting_) return;
+  converting_ = true;
+  command1_->setEnabled(false);
+  ConvertCommand command(fs_, *dir1_, *file1_, *check1_, messages_, progress_);
+  command.Run(selection_->TargetSeriesCode(), selection_->TargetSeriesDigit());
+  command1_->setEnabled(true);
+  converting_ = false;
+}
+
+}  // namespace olvesk

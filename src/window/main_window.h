@@ -1,0 +1,62 @@
+#ifndef OLVESK_WINDOW_MAIN_WINDOW_H_
+#define OLVESK_WINDOW_MAIN_WINDOW_H_
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "series/convert_command.h"
+#include "series/file_system.h"
+#include "series/series_table.h"
+#include "window/widget_controls.h"
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+namespace olvesk {
+
+class DirectoryListBox;
+class FileListBox;
+
+// The program's one window: the instructions, the target series, the
+// "Modify All?" check box, the convert button, and the directory and file
+// lists side by side.
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Opens on |start_folder|; conversions go through |fs|.
+  MainWindow(FileSystem& fs, const QString& start_folder,
+             QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  DirectoryListBox* directoryList() const { return dir1_; }
+  FileListBox* fileList() const { return file1_; }
+  const SeriesSelection& selection() const { return *selection_; }
+
+ private:
+  void createInstructions();
+  void createSeriesOptions();
+  void createConvertRow();
+  void createLists(const QString& start_folder);
+  void setTabOrder();
+
+  void convert();
+
+  FileSystem& fs_;
+  QPushButton* command1_ = nullptr;
+  ModifyAllCheckBox* check1_ = nullptr;
+  DirectoryListBox* dir1_ = nullptr;
+  FileListBox* file1_ = nullptr;
+  std::array<SeriesOptionButton*, 4> options_{};
+  QFrame* frame1_ = nullptr;
+  std::unique_ptr<SeriesSelection> selection_;
+  MessageBoxes messages_{this};
+  ProgressDialog progress_{this};
+  bool converting_ = false;
+};
+
+}  // namespace olvesk
+
+#endif  // OLVESK_WINDOW_MAIN_WINDOW_H_
