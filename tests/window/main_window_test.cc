@@ -1,0 +1,344 @@
+#include "window/main_window.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <thread>
+
+#include "series/real_file_system.h"
+#include "support/temp_dir.h"
+#include "window/directory_list_box.h"
+#include "window/file_list_box.h"
+
+using olvesk::MainWindow;
+
+namespace {
+
+// One message box as the user saw it.
+struct Shown {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon;
+  int buttons;
+};
+
+// Answers every modal message box that opens while it lives, recording it.
+class MessageCatcher {
+ public:
+  MessageCatcher() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      shown_.append({box->windowTitle(), box->text(), box->icon(),
+                     static_cast<int>(box->buttons().size())});
+      box->button(QMessageBox::Ok)->click();
+    });
+    timer_.start(10);
+  }
+  QStringList texts() const {
+    QStringList texts;
+    for (const Shown& shown : shown_) texts.append(shown.text);
+    return texts;
+  }
+  QList<Shown> shown_;
+
+ private:
+  QTimer timer_;
+};
+
+// Slows every rename down so that a run lasts long enough to notice, and
+// looks at the window while the run goes on.
+class SlowFileSystem : public olvesk::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  olvesk::Status Rename(const std::string& from,
+                        const std::string& to) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (on_rename) on_rename();
+    return FileSystemWrapper::Rename(from, to);
+  }
+  std::function<void()> on_rename;
+};
+
+void Write(const QString& path, const QByteArray& contents) {
+  olvesk::WriteFile(path.toStdString(), contents.toStdString());
+}
+
+QString Read(const QString& path) {
+  return QString::fromStdString(olvesk::ReadFile(path.toStdString()));
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+
+  void startsOnPtaListingTheOtherSeriesOfTheWorkingFolder();
+  void clickingAnOptionRefiltersAtOnce();
+  void openingAFolderMovesTheFileList();
+  void aSingleClickLeavesTheFileListWhereItIs();
+  void convertButtonRunsTheCommandAndShowsItsMessages();
+  void convertButtonWithNothingHighlightedSaysSo();
+  void longRunShowsProgressAndCannotBeStartedTwice();
+  void controlsMatchTheLayoutTable_data();
+  void controlsMatchTheLayoutTable();
+  void tabOrderRunsFromTheButtonThroughTheOptions();
+
+ private:
+  QWidget* control(const char* name) const {
+    return window_->findChild<QWidget*>(name);
+  }
+  QTreeWidgetItem* dirItem(const QString& name) const {
+    const auto items = window_->directoryList()->findItems(
+        name, Qt::MatchExactly | Qt::MatchRecursive);
+    return items.isEmpty() ? nullptr : items.first();
+  }
+  void clickDirItem(QTreeWidgetItem* item, bool twice);
+
+  std::unique_ptr<olvesk::TempDir> root_;
+  QString folder_;
+  QString previous_cwd_;
+  olvesk::RealFileSystem fs_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+void MainWindowTest::init() {
+  root_ = std::make_unique<olvesk::TempDir>();
+  folder_ =
+      QString::fromStdString(olvesk::Utf8String(root_->path())) + "/cup/cars";
+  QDir().mkpath(folder_ + "/sub");
+  for (const char* name : {"a.cup.car", "B.GNS.CAR", "c.cts.car", "d.pta.car",
+                           "e.txt", "f.Cup.Car"}) {
+    Write(folder_ + "/" + name, "name=x\ncar_class=9\n");
+  }
+  Write(folder_ + "/sub/s.gns.car", "car_class=2");
+  previous_cwd_ = QDir::currentPath();
+  QDir::setCurrent(folder_);
+  // As the program does: open on the working folder.
+  window_ = std::make_unique<MainWindow>(fs_, QDir::currentPath());
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+}
+
+void MainWindowTest::cleanup() {
+  window_.reset();
+  QDir::setCurrent(previous_cwd_);
+  root_.reset();
+}
+
+void MainWindowTest::clickDirItem(QTreeWidgetItem* item, bool twice) {
+  QTreeWidget* tree = window_->directoryList();
+  const QPoint at = tree->visualItemRect(item).center();
+  // A double-click reaches the view as a click, then a double-click.
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+  if (twice) QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+}
+
+void MainWindowTest::startsOnPtaListingTheOtherSeriesOfTheWorkingFolder() {
+  QCOMPARE(window_->selection().TargetSeriesCode(), std::string("pta"));
+  QCOMPARE(window_->selection().TargetSeriesDigit(), '4');
+  for (const char* name : {"Option1", "Option2", "Option3"}) {
+    QVERIFY(!qobject_cast<QRadioButton*>(control(name))->isChecked());
+  }
+  QVERIFY(qobject_cast<QRadioButton*>(control("Option4"))->isChecked());
+  QCOMPARE(window_->fileList()->folder(), QDir::currentPath());
+  QCOMPARE(window_->directoryList()->folder(), QDir::currentPath());
+  QCOMPARE(window_->fileList()->names(),
+           QStringList({"a.cup.car", "B.GNS.CAR", "c.cts.car", "f.Cup.Car"}));
+}
+
+void MainWindowTest::clickingAnOptionRefiltersAtOnce() {
+  QTest::mouseClick(control("Option1"), Qt::LeftButton);
+  QCOMPARE(window_->selection().TargetSeriesCode(), std::string("cup"));
+  QVERIFY(!qobject_cast<QRadioButton*>(control("Option4"))->isChecked());
+  QCOMPARE(window_->fileList()->names(),
+           QStringList({"B.GNS.CAR", "c.cts.car", "d.pta.car"}));
+}
+
+void MainWindowTest::openingAFolderMovesTheFileList() {
+  clickDirItem(dirItem("sub"), /*twice=*/true);
+  QCOMPARE(window_->directoryList()->folder(), folder_ + "/sub");
+  QCOMPARE(window_->fileList()->folder(), folder_ + "/sub");
+  QCOMPARE(window_->fileList()->names(), QStringList({"s.gns.car"}));
+
+  // Enter on the highlighted entry opens it too.
+  QTreeWidget* tree = window_->directoryList();
+  tree->setCurrentItem(dirItem("cars"));
+  QTest::keyClick(tree, Qt::Key_Return);
+  QCOMPARE(window_->fileList()->folder(), folder_);
+}
+
+void MainWindowTest::aSingleClickLeavesTheFileListWhereItIs() {
+  Write(folder_ + "/new.gns.car", "car_class=2");
+  clickDirItem(dirItem("sub"), /*twice=*/false);
+  QCOMPARE(window_->directoryList()->folder(), folder_);
+  QCOMPARE(window_->fileList()->folder(), folder_);
+  // The click re-read the same folder.
+  QVERIFY(window_->fileList()->names().contains("new.gns.car"));
+}
+
+void MainWindowTest::convertButtonRunsTheCommandAndShowsItsMessages() {
+  QTest::mouseClick(control("Option2"), Qt::LeftButton);  // target gns
+  qobject_cast<QCheckBox*>(control("Check1"))->setChecked(true);
+  // a.cup.car, in its own series' folder, would stop the run at once.
+  QFile::remove(folder_ + "/a.cup.car");
+  window_->fileList()->Refresh();
+  MessageCatcher catcher;
+  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+
+  QCOMPARE(Read(folder_ + "/c.gns.car"), QString("name=x\ncar_class=2\n"));
+  QCOMPARE(Read(folder_ + "/d.gns.car"), QString("name=x\ncar_class=2\n"));
+  // f.Cup.Car has the folder's code only in other letters: it converts.
+  QCOMPARE(Read(folder_ + "/f.gns.car"), QString("name=x\ncar_class=2\n"));
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  QCOMPARE(catcher.shown_.first().title, QString("Olvesk"));
+  QCOMPARE(catcher.shown_.first().icon, QMessageBox::NoIcon);
+  QCOMPARE(catcher.shown_.first().buttons, 1);
+  QCOMPARE(window_->fileList()->ListCount(), 0);
+}
+
+void MainWindowTest::convertButtonWithNothingHighlightedSaysSo() {
+  MessageCatcher catcher;
+  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+  QCOMPARE(catcher.texts().size(), 1);
+  QVERIFY(catcher.texts().first().contains("Modify All?"));
+  QCOMPARE(Read(folder_ + "/c.cts.car"), QString("name=x\ncar_class=9\n"));
+
+  window_->fileList()->SetListIndex(2);  // c.cts.car
+  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+  QCOMPARE(Read(folder_ + "/c.pta.car"), QString("name=x\ncar_class=4\n"));
+  QCOMPARE(catcher.texts().last(), QString("Done Converting Car files"));
+}
+
+void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
+  for (int i = 0; i < 300; ++i) {
+    Write(folder_ + QString("/many%1.gns.car").arg(i, 3, 10, QChar('0')),
+          "car_class=2");
+  }
+  QFile::remove(folder_ + "/a.cup.car");  // it would stop the run at once
+  SlowFileSystem slow(fs_);
+  MainWindow window(slow, folder_);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  qobject_cast<QCheckBox*>(window.findChild<QWidget*>("Check1"))
+      ->setChecked(true);
+  auto* button = window.findChild<QPushButton*>("Command1");
+
+  bool saw_progress = false;
+  int renames = 0;
+  slow.on_rename = [&] {
+    ++renames;
+    const auto* dialog = window.findChild<QProgressDialog*>();
+    if (dialog && dialog->isVisible() && dialog->isModal()) {
+      saw_progress = true;
+    }
+    button->click();  // a second press while the run goes on does nothing
+  };
+  MessageCatcher catcher;
+  button->click();
+
+  // The many files, then B.GNS.CAR, c.cts.car and f.Cup.Car, each once.
+  QCOMPARE(renames, 300 + 3);
+  QVERIFY(saw_progress);
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  QVERIFY(window.findChildren<QProgressDialog*>().isEmpty());
+  QVERIFY(button->isEnabled());
+}
+
+void MainWindowTest::controlsMatchTheLayoutTable_data() {
+  QTest::addColumn<QString>("caption");
+  QTest::addColumn<QRect>("twips");
+  const auto row = [](const char* name, const char* caption, int left, int top,
+                      int width, int height) {
+    QTest::newRow(name) << QString(caption) << QRect(left, top, width, height);
+  };
+  row("Command1", "Olvesk", 360, 2760, 2052, 372);
+  row("Check1", "Modify All?", 2520, 2760, 1572, 372);
+  row("Dir1", "", 120, 3240, 2892, 4608);
+  row("File1", "", 3000, 3240, 3492, 4680);
+  row("Option1", "cup", 5520, 600, 732, 192);
+  row("Option2", "gns", 5520, 840, 732, 192);
+  row("Option3", "cts", 5520, 1080, 732, 192);
+  row("Option4", "pta", 5520, 1320, 732, 192);
+  row("Label1", "Change to:", 5280, 120, 972, 252);
+  row("Label2",
+      "Copy any car files you want to modify into the series folder you want "
+      "to convert them into.",
+      120, 360, 4092, 372);
+  row("Label3", "First:", 120, 120, 972, 252);
+  row("Label4",
+      "If you check \"Modify All\" it will modify all the files listed, "
+      "otherwise it will only modify the highlighted file",
+      120, 2160, 4092, 492);
+  row("Label5", "Then navigate to the proper folder below to modify them.", 120,
+      840, 4092, 252);
+  row("Frame1", "", 5160, 360, 1212, 1332);
+  row("Label6", "Note:", 120, 1200, 972, 252);
+  row("Label7",
+      "If you convert car files between series that use differing car "
+      "shapes, the converted car files will not work properly.",
+      120, 1440, 4092, 372);
+}
+
+void MainWindowTest::controlsMatchTheLayoutTable() {
+  QFETCH(QString, caption);
+  QFETCH(QRect, twips);
+  const QWidget* widget = control(QTest::currentDataTag());
+  QVERIFY(widget);
+  const auto px = [](int value) { return qRound(value / 15.0); };
+  QCOMPARE(widget->geometry(), QRect(px(twips.left()), px(twips.top()),
+                                     px(twips.width()), px(twips.height())));
+  if (auto* label = qobject_cast<const QLabel*>(widget)) {
+    QCOMPARE(label->text(), caption);
+    QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+    QVERIFY(label->wordWrap());
+    const bool heading = caption.endsWith(':');
+    QCOMPARE(label->font().bold(), heading);
+    if (heading) QCOMPARE(label->font().pointSizeF(), 7.8);
+  } else if (auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+    QCOMPARE(button->text(), caption);
+  } else {
+    QVERIFY(caption.isEmpty());
+  }
+  QCOMPARE(window_->windowTitle(), QString("Tavrenn"));
+  QCOMPARE(window_->size(), QSize(px(6528), px(7872)));
+}
+
+void MainWindowTest::tabOrderRunsFromTheButtonThroughTheOptions() {
+  const QStringList controls = {"Command1", "Check1",  "Dir1",    "File1",
+                                "Option1",  "Option2", "Option3", "Option4"};
+  QStringList order;
+  QWidget* widget = control("Command1");
+  do {
+    if (controls.contains(widget->objectName())) {
+      order.append(widget->objectName());
+    } else {
+      QCOMPARE(widget->focusPolicy() & Qt::TabFocus, 0);  // labels, frame
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != control("Command1"));
+  QCOMPARE(order, controls);
+}
+
+int main(int argc, char* argv[]) {
+  // Test discovery runs this without ctest's environment.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
