@@ -17,6 +17,9 @@ int main(int argc, char* argv[]) {
 #endif
   QApplication app(argc, argv);
   QApplication::setApplicationName("Olvesk");
+  // The installed desktop file's name, without ".desktop": lets the desktop
+  // match the window to its launcher and icon.
+  QApplication::setDesktopFileName("io.github.olvesk.Olvesk");
 
   olvesk::RealFileSystem fs;
   olvesk::MainWindow window(fs, QDir::currentPath());
