@@ -15,7 +15,6 @@ constexpr int kUpdateEveryMs = 50;
 void MessageBoxes::Show(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, kMessageTitle,
                   QString::fromStdString(text), QMessageBox::Ok, parent_);
-  box.setWindowModality(Qt::WindowModal);
   box.exec();
 }
 
