@@ -1,6 +1,7 @@
 #include "window/file_list_box.h"
 
 #include <QDir>
+#include <QFileSystemWatcher>
 #include <QStringListModel>
 
 #include "window/folder_listing.h"
@@ -8,16 +9,53 @@
 namespace olvesk {
 
 FileListBox::FileListBox(QWidget* parent)
-    : QListView(parent), model_(new QStringListModel(this)) {
+    : QListView(parent),
+      model_(new QStringListModel(this)),
+      watcher_(new QFileSystemWatcher(this)) {
   setModel(model_);
   setUniformItemSizes(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+  settle_timer_.setSingleShot(true);
+  settle_timer_.setInterval(kSettleMs);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, &settle_timer_,
+          qOverload<>(&QTimer::start));
+  connect(&settle_timer_, &QTimer::timeout, this, &FileListBox::followFolder);
 }
 
 void FileListBox::setFolder(const QString& folder) {
   folder_ = folder;
+  watch();
   Refresh();
+}
+
+void FileListBox::pauseFollowing() {
+  following_ = false;
+  settle_timer_.stop();
+}
+
+void FileListBox::resumeFollowing() {
+  following_ = true;
+  settle_timer_.stop();
+}
+
+void FileListBox::watch() {
+  const QStringList watched = watcher_->directories();
+  if (watched == QStringList{folder_}) return;
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
+  if (!folder_.isEmpty()) watcher_->addPath(folder_);
+}
+
+void FileListBox::followFolder() {
+  if (!following_) return;
+  const QString highlighted = QString::fromStdString(FileName());
+  Refresh();
+  if (!highlighted.isEmpty()) {
+    const auto row =
+        static_cast<int>(model_->stringList().indexOf(highlighted));
+    if (row >= 0) SetListIndex(row);
+  }
 }
 
 QStringList FileListBox::names() const { return model_->stringList(); }

@@ -3,9 +3,11 @@
 
 #include <QListView>
 #include <QString>
+#include <QTimer>
 
 #include "series/controls.h"
 
+class QFileSystemWatcher;
 class QStringListModel;
 
 namespace olvesk {
@@ -14,6 +16,10 @@ namespace olvesk {
 // re-reads the folder at once whenever its path or pattern is set, so it is
 // exact right after a conversion. A view over a string list with uniform
 // rows stays quick with a hundred thousand names.
+//
+// It also follows its folder: when other programs add, remove or rename
+// files there, it re-reads the folder once the burst of changes is over,
+// keeping the highlighted entry, unless following is paused.
 class FileListBox : public QListView, public FileList {
   Q_OBJECT
 
@@ -23,6 +29,14 @@ class FileListBox : public QListView, public FileList {
   QString folder() const { return folder_; }
   void setFolder(const QString& folder);
   QStringList names() const;
+
+  // While paused, changes in the folder made by others are not followed;
+  // a conversion run pauses it, since it re-reads the list itself.
+  void pauseFollowing();
+  void resumeFollowing();
+
+  // How long the folder must be quiet before it is re-read.
+  static constexpr int kSettleMs = 200;
 
   // FileList:
   std::string Path() const override;
@@ -37,7 +51,13 @@ class FileListBox : public QListView, public FileList {
   void Refresh() override;
 
  private:
+  void watch();
+  void followFolder();
+
   QStringListModel* model_;
+  QFileSystemWatcher* watcher_;
+  QTimer settle_timer_;
+  bool following_ = true;
   QString folder_;
   QString pattern_;
 };

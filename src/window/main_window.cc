@@ -1,9 +1,13 @@
 #include "window/main_window.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 
 #include "window/directory_list_box.h"
@@ -49,6 +53,13 @@ void FitCaptions(const QList<QLabel*>& labels) {
   for (QLabel* label : labels) label->setFont(font);
 }
 
+// The one local folder that |mime| carries, or an empty string.
+QString DroppedFolder(const QMimeData* mime) {
+  if (!mime->hasUrls() || mime->urls().size() != 1) return {};
+  const QString path = mime->urls().first().toLocalFile();
+  return !path.isEmpty() && QFileInfo(path).isDir() ? path : QString();
+}
+
 QFont HeadingFont() {
   QFont font("MS Sans Serif");
   font.setStyleHint(QFont::SansSerif);
@@ -69,6 +80,8 @@ MainWindow::MainWindow(FileSystem& fs, const QString& start_folder,
   createConvertRow();
   createLists(start_folder);
   setTabOrder();
+  setAccessibleNames();
+  setAcceptDrops(true);
 }
 
 MainWindow::~MainWindow() = default;
@@ -177,14 +190,43 @@ void MainWindow::setTabOrder() {
   }
 }
 
+void MainWindow::setAccessibleNames() {
+  command1_->setAccessibleName(tr("Convert car files"));
+  command1_->setAccessibleDescription(
+      tr("Converts the highlighted car file, or with Modify All checked "
+         "every listed car file, to the chosen series"));
+  check1_->setAccessibleName(tr("Modify All"));
+  dir1_->setAccessibleName(tr("Folders"));
+  file1_->setAccessibleName(tr("Car files of the other series"));
+  frame1_->setAccessibleName(tr("Change to"));
+  for (SeriesOptionButton* option : options_) {
+    option->setAccessibleName(tr("Change to %1").arg(option->text()));
+  }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!converting_ && !DroppedFolder(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString folder = DroppedFolder(event->mimeData());
+  if (converting_ || folder.isEmpty()) return;
+  event->acceptProposedAction();
+  dir1_->setFolder(folder);
+}
+
 void MainWindow::convert() {
   // The progress dialog keeps other input away during a run; this also
   // stops a second run from starting inside the first.
   if (converting_) return;
   converting_ = true;
   command1_->setEnabled(false);
+  file1_->pauseFollowing();
   ConvertCommand command(fs_, *dir1_, *file1_, *check1_, messages_, progress_);
   command.Run(selection_->TargetSeriesCode(), selection_->TargetSeriesDigit());
+  file1_->resumeFollowing();
   command1_->setEnabled(true);
   converting_ = false;
 }

@@ -35,12 +35,19 @@ class MainWindow : public QWidget {
   FileListBox* fileList() const { return file1_; }
   const SeriesSelection& selection() const { return *selection_; }
 
+ protected:
+  // A folder dropped on the window, from a file manager say, opens in the
+  // directory list.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private:
   void createInstructions();
   void createSeriesOptions();
   void createConvertRow();
   void createLists(const QString& start_folder);
   void setTabOrder();
+  void setAccessibleNames();
 
   void convert();
 

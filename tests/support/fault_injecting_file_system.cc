@@ -14,7 +14,9 @@ bool FaultInjectingFileSystem::Fails(const char* op, const std::string& path) {
   const bool fail = fail_at_ > 0 && (mode_ == Mode::kOnce ? calls_ == fail_at_
                                                           : calls_ >= fail_at_);
   if (fail) ++failures_;
-  calls_log_.push_back((fail ? "!" : "") + std::string(op) + " " + path);
+  std::string entry = fail ? "!" : "";
+  entry.append(op).append(" ").append(path);
+  calls_log_.push_back(std::move(entry));
   return fail;
 }
 

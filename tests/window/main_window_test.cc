@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -96,6 +98,10 @@ class MainWindowTest : public QObject {
   void controlsMatchTheLayoutTable_data();
   void controlsMatchTheLayoutTable();
   void tabOrderRunsFromTheButtonThroughTheOptions();
+  void fileListFollowsChangesMadeByOthersInOneReRead();
+  void aDroppedFolderOpensInTheDirectoryList();
+  void everyControlHasAnAccessibleName();
+  void convertButtonWorksFromTheKeyboard();
 
  private:
   QWidget* control(const char* name) const {
@@ -237,6 +243,8 @@ void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
       ->setChecked(true);
   auto* button = window.findChild<QPushButton*>("Command1");
 
+  QSignalSpy rereads(window.fileList()->model(),
+                     &QAbstractItemModel::modelReset);
   bool saw_progress = false;
   int renames = 0;
   slow.on_rename = [&] {
@@ -253,6 +261,8 @@ void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
   // The many files, then B.GNS.CAR, c.cts.car and f.Cup.Car, each once.
   QCOMPARE(renames, 300 + 3);
   QVERIFY(saw_progress);
+  // The run's own renames are not followed: only its final re-read.
+  QCOMPARE(rereads.count(), 1);
   QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
   QVERIFY(window.findChildren<QProgressDialog*>().isEmpty());
   QVERIFY(button->isEnabled());
@@ -331,6 +341,65 @@ void MainWindowTest::tabOrderRunsFromTheButtonThroughTheOptions() {
     widget = widget->nextInFocusChain();
   } while (widget != control("Command1"));
   QCOMPARE(order, controls);
+}
+
+void MainWindowTest::fileListFollowsChangesMadeByOthersInOneReRead() {
+  olvesk::FileListBox* list = window_->fileList();
+  list->SetListIndex(2);
+  QCOMPARE(list->FileName(), std::string("c.cts.car"));
+  QSignalSpy rereads(list->model(), &QAbstractItemModel::modelReset);
+
+  QFile::remove(folder_ + "/a.cup.car");
+  for (int i = 0; i < 20; ++i) {
+    Write(folder_ + QString("/burst%1.gns.car").arg(i), "car_class=2");
+  }
+  QTRY_VERIFY(list->names().contains("burst19.gns.car"));
+  QTest::qWait(2 * olvesk::FileListBox::kSettleMs);
+
+  QCOMPARE(rereads.count(), 1);
+  QVERIFY(!list->names().contains("a.cup.car"));
+  QCOMPARE(list->FileName(), std::string("c.cts.car"));
+}
+
+void MainWindowTest::aDroppedFolderOpensInTheDirectoryList() {
+  const auto drop = [this](const QString& path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at(100, 100);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(window_.get(), &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(window_.get(), &dropped);
+    return true;
+  };
+  QVERIFY(!drop(folder_ + "/c.cts.car"));  // a file is not a folder
+  QCOMPARE(window_->directoryList()->folder(), folder_);
+
+  QVERIFY(drop(folder_ + "/sub"));
+  QCOMPARE(window_->directoryList()->folder(), folder_ + "/sub");
+  QCOMPARE(window_->fileList()->names(), QStringList({"s.gns.car"}));
+}
+
+void MainWindowTest::everyControlHasAnAccessibleName() {
+  for (const char* name : {"Command1", "Check1", "Dir1", "File1", "Frame1",
+                           "Option1", "Option2", "Option3", "Option4"}) {
+    QVERIFY2(!control(name)->accessibleName().isEmpty(), name);
+  }
+  QVERIFY(control("Option3")->accessibleName().contains("cts"));
+}
+
+void MainWindowTest::convertButtonWorksFromTheKeyboard() {
+  QApplication::setActiveWindow(window_.get());
+  control("Option4")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), control("Command1"));
+
+  window_->fileList()->SetListIndex(1);  // B.GNS.CAR
+  MessageCatcher catcher;
+  QTest::keyClick(control("Command1"), Qt::Key_Space);
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
 }
 
 int main(int argc, char* argv[]) {
