@@ -6,9 +6,10 @@
 
 namespace olvesk {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base) {
   std::random_device random;
-  const auto base = std::filesystem::temp_directory_path();
   for (;;) {
     path_ = base / ("olvesk-test-" + std::to_string(random()));
     if (std::filesystem::create_directory(path_)) break;

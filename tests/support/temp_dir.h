@@ -6,11 +6,12 @@
 
 namespace olvesk {
 
-// A fresh folder under the system's temporary folder, removed with all it
-// holds when the object goes.
+// A fresh folder under the system's temporary folder, or under |base|,
+// removed with all it holds when the object goes.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

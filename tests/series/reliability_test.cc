@@ -1,0 +1,201 @@
+// Whole runs of the convert button with a file-system call failing at every
+// point in turn, and the order in which a run makes its changes durable.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "series/car_file.h"
+#include "series/convert_command.h"
+#include "series/real_file_system.h"
+#include "support/fake_controls.h"
+#include "support/fault_injecting_file_system.h"
+#include "support/folder_run.h"
+#include "support/temp_dir.h"
+#include "support/virtual_file_system.h"
+
+namespace olvesk {
+namespace {
+
+using Mode = FaultInjectingFileSystem::Mode;
+
+// A file whose marker ends the first scan chunk, so that the byte after it
+// takes a read of its own.
+std::string MarkerEndingTheFirstChunk(char digit) {
+  std::string text(kScanChunkSize - kClassMarker.size(), 'x');
+  text += kClassMarker;
+  text += digit;
+  text += "\nmass=1200\n";
+  return text;
+}
+
+// The folder each run starts from, converted to "pta": a marker in the
+// middle, a marker that ends the file, no marker, a file already at a new
+// name, and a marker at the end of a scan chunk. With |modify_all| false
+// only d.gns.car, the one with a file at its new name, is highlighted.
+std::vector<PlannedFile> FolderPlan(bool modify_all) {
+  std::vector<PlannedFile> plan = {
+      {"a.gns.car", "name=a\ncar_class=2\nmass=1\n", true, "a.pta.car",
+       "name=a\ncar_class=4\nmass=1\n"},
+      {"b.cts.car", "name=b\ncar_class=", true, "b.pta.car",
+       "name=b\ncar_class=4"},
+      {"c.gns.car", "name=c\nno class entry\n", true, "", ""},
+      {"d.gns.car", "name=d\ncar_class=2\n", true, "d.pta.car",
+       "name=d\ncar_class=4\n"},
+      {"d.pta.car", "the d that was there before\n", false, "", ""},
+      {"e.gns.car", MarkerEndingTheFirstChunk('2'), true, "e.pta.car",
+       MarkerEndingTheFirstChunk('4')},
+  };
+  if (!modify_all) {
+    for (PlannedFile& file : plan) {
+      if (file.name == "d.gns.car") continue;
+      file.listed = false;
+      file.new_name.clear();
+    }
+  }
+  return plan;
+}
+
+// "<path>" of the first call that failed, or "".
+std::string FirstFailedPath(const FaultInjectingFileSystem& fs) {
+  for (const std::string& call : fs.calls_log_) {
+    if (call.starts_with("!")) return call.substr(call.find(' ') + 1);
+  }
+  return "";
+}
+
+std::string CallsOf(const FaultInjectingFileSystem& fs) {
+  std::string text;
+  for (const std::string& call : fs.calls_log_) text += "\n  " + call;
+  return text;
+}
+
+struct SweepCase {
+  const char* name;
+  bool modify_all;
+  Mode mode;
+};
+
+void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.name; }
+
+class FaultSweepTest : public ::testing::TestWithParam<SweepCase> {};
+
+// Fails call 1, 2, ... of a whole run, each time on a fresh folder, until a
+// run gets through without reaching the failing call.
+TEST_P(FaultSweepTest, EveryFailurePointLeavesEachFileWholeAndNamed) {
+  const SweepCase& c = GetParam();
+  const std::vector<PlannedFile> plan = FolderPlan(c.modify_all);
+  RealFileSystem real;
+  EndState totals;
+  int injected = 0;
+  for (int n = 1;; ++n) {
+    ASSERT_LT(n, 1000) << "the run never got past its failing call";
+    TempDir root;
+    const std::string folder = Utf8String(root.path() / "cup" / "cars");
+    std::filesystem::create_directories(Utf8Path(folder));
+    WritePlan(folder, plan);
+
+    FaultInjectingFileSystem fs(real);
+    fs.fail_at_ = n;
+    fs.mode_ = c.mode;
+    const ButtonPress press =
+        PressConvert(fs, folder, c.modify_all ? "" : "d.gns.car");
+
+    EndStateRules rules;
+    rules.injected_fault_path = FirstFailedPath(fs);
+    rules.all_converted = fs.failures_ == 0;
+    ASSERT_TRUE(CheckEndState(folder, plan, press.messages, rules, &totals))
+        << "failing call " << n << " of:" << CallsOf(fs);
+    if (c.modify_all) {
+      EXPECT_EQ(press.progress, (std::vector<std::string>{"begin 5", "end 5"}))
+          << "failing call " << n;
+    }
+    if (fs.failures_ == 0) break;
+    ++injected;
+  }
+
+  EXPECT_EQ(totals.lost, 0);
+  if (c.mode == Mode::kOnce) {
+    // One failure is always undone: no file keeps the new digit unconverted.
+    EXPECT_EQ(totals.patched, 0);
+  } else {
+    // The sweep reached the failures the rollback itself cannot undo.
+    EXPECT_GT(totals.patched, 0);
+  }
+  RecordProperty("failure_points", injected);
+  std::printf("[ sweep    ] %s: %d failure points injected, %d files lost\n",
+              c.name, injected, totals.lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FaultSweepTest,
+    ::testing::Values(SweepCase{"SingleFileFailOnce", false, Mode::kOnce},
+                      SweepCase{"SingleFileFailAlways", false, Mode::kAlways},
+                      SweepCase{"ModifyAllFailOnce", true, Mode::kOnce},
+                      SweepCase{"ModifyAllFailAlways", true, Mode::kAlways}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// A run writes each file's digit, syncs and closes the file, and only then
+// renames it; the folder is synced once, after the last rename. So after a
+// power cut a file is whole under its old name or its new one.
+TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
+  VirtualFileSystem vfs;
+  const std::string folder = "/sim/cup/cars";
+  vfs.CreateDir(folder);
+  vfs.Create(folder + "/a.gns.car", "car_class=2\n");
+  vfs.Create(folder + "/b.cts.car", "car_class=");
+  vfs.Create(folder + "/c.gns.car", "no class entry");
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = {"a.gns.car", "b.cts.car", "c.gns.car"};
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
+      .Run("pta", '4');
+
+  const std::string a = folder + "/a.";
+  const std::string b = folder + "/b.";
+  EXPECT_EQ(vfs.log_, (std::vector<std::string>{
+                          "open " + a + "gns.car",
+                          "write " + a + "gns.car @10 4",
+                          "sync " + a + "gns.car",
+                          "close " + a + "gns.car",
+                          "rename " + a + "gns.car " + a + "pta.car",
+                          "open " + b + "cts.car",
+                          "write " + b + "cts.car @10 4",
+                          "sync " + b + "cts.car",
+                          "close " + b + "cts.car",
+                          "rename " + b + "cts.car " + b + "pta.car",
+                          "open " + folder + "/c.gns.car",
+                          "close " + folder + "/c.gns.car",
+                          "syncdir " + folder,
+                      }));
+}
+
+// When the rename fails the old byte is written back and synced before the
+// failure is reported, so the file is whole under its old name on disk too.
+TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
+  VirtualFileSystem vfs;
+  const std::string path = "/sim/cup/cars/a.gns.car";
+  vfs.Create(path, "car_class=2\n");
+  FaultInjectingFileSystem fs(vfs);
+  fs.fail_at_ = 8;  // stat, stat, open, read, write, sync, close, rename
+  const ConvertResult result = ConvertCarFile(fs, path, "pta", '4');
+  ASSERT_EQ(fs.calls_log_.at(7), "!rename " + path);
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_EQ(vfs.log_,
+            (std::vector<std::string>{
+                "open " + path, "write " + path + " @10 4", "sync " + path,
+                "close " + path, "open " + path, "write " + path + " @10 2",
+                "sync " + path, "close " + path}));
+  EXPECT_EQ(vfs.Contents(path), "car_class=2\n");
+}
+
+}  // namespace
+}  // namespace olvesk
