@@ -1,0 +1,120 @@
+#include "window/folder_listing.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace olvesk {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What QDir lists for the file list: its own reading of the same rules.
+QStringList QDirListing(const QString& folder, const QString& pattern) {
+  QDir dir(folder);
+  dir.setNameFilters(pattern.split(u';', Qt::SkipEmptyParts));
+  dir.setFilter(QDir::Files);
+  dir.setSorting(QDir::Name | QDir::IgnoreCase);
+  return dir.entryList();
+}
+
+// A folder with every kind of entry the rules tell apart. No two names
+// differ only in case, since QDir leaves the order of such names open.
+class FolderListingTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new TempDir();
+    const fs::path& root = folder_->path();
+    for (const char* name :
+         {"b.gns.car", "A.CTS.CAR", "c.Gns.Car", "z.gns.car", "car9.gns.car",
+          "car10.gns.car", "mustang.pta.car", "notes.txt", "x.gns.car.bak",
+          // At and past the eight leading letters that most comparisons
+          // look at.
+          "longnamY.gns.car", "longnamX.gns.car", "longname1.gns.car",
+          "longnameZ.gns.car", "longname.gns.car",
+          // Sorted by their UTF-16 units: U+00E4, then a surrogate pair,
+          // then U+FF41.
+          "\u00c4.gns.car", "\U0001F600.gns.car", "\uFF21.gns.car",
+          // Short names, for the patterns that take every name.
+          "a", "AB", "b", ".hidden.gns.car", ".hidden"}) {
+      WriteFile(folder_->File(name), "car_class=1");
+    }
+    fs::create_directory(root / "folder.gns.car");
+    fs::create_symlink("b.gns.car", root / "link.gns.car");
+    fs::create_symlink("folder.gns.car", root / "folder-link.gns.car");
+    fs::create_symlink("missing.gns.car", root / "broken.gns.car");
+    ASSERT_EQ(mkfifo((root / "pipe.gns.car").c_str(), 0600), 0);
+    fs::create_symlink("pipe.gns.car", root / "pipe-link.gns.car");
+  }
+  static void TearDownTestSuite() {
+    delete folder_;
+    folder_ = nullptr;
+  }
+
+  static QString Folder() {
+    return QString::fromStdString(Utf8String(folder_->path()));
+  }
+
+  static TempDir* folder_;
+};
+
+TempDir* FolderListingTest::folder_ = nullptr;
+
+TEST_P(FolderListingTest, ListsWhatQDirLists) {
+  const QString pattern = QString::fromUtf8(GetParam());
+  const QStringList expected = QDirListing(Folder(), pattern);
+  ASSERT_FALSE(expected.isEmpty());
+  EXPECT_EQ(ListMatchingFiles(Folder(), pattern), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, FolderListingTest,
+    ::testing::Values(
+        // What the window sets, and the same in other letter cases.
+        "*.cup.car;*.gns.car;*.cts.car", "*.GNS.CAR", "*.Cts.car",
+        // No pattern, or only separators, lists every file.
+        "", ";;", "*", "*.pta.car;;*.txt;",
+        // A whole name, and the wildcards that need a regular expression.
+        "B.GNS.CAR", "link.gns.car;notes.txt", "?.gns.car", "[ab]*",
+        "car[0-9]*.car;*.bak", "*.g?s.car"));
+
+TEST_F(FolderListingTest, ListsPlainFilesAndLinksToThemOnly) {
+  const QStringList listed = ListMatchingFiles(Folder(), "*.gns.car");
+  EXPECT_TRUE(listed.contains("link.gns.car"));
+  EXPECT_FALSE(listed.contains("folder.gns.car"));
+  EXPECT_FALSE(listed.contains("folder-link.gns.car"));
+  EXPECT_FALSE(listed.contains("broken.gns.car"));
+  EXPECT_FALSE(listed.contains("pipe.gns.car"));
+  EXPECT_FALSE(listed.contains(".hidden.gns.car"));
+}
+
+TEST(FolderListingEdgeTest, NamesDifferingOnlyInCaseKeepAFixedOrder) {
+  TempDir folder;
+  for (const char* name :
+       {"a.gns.car", "A.gns.car", "b.gns.car", "B.GNS.car", "A.GNS.CAR"}) {
+    WriteFile(folder.File(name), "car_class=1");
+  }
+  const QString path = QString::fromStdString(Utf8String(folder.path()));
+  EXPECT_EQ(ListMatchingFiles(path, "*.gns.car"),
+            (QStringList{"A.GNS.CAR", "A.gns.car", "a.gns.car", "B.GNS.car",
+                         "b.gns.car"}));
+}
+
+TEST(FolderListingEdgeTest, NoFolderListsNothing) {
+  TempDir folder;
+  const QString missing =
+      QString::fromStdString(Utf8String(folder.path() / "missing"));
+  EXPECT_TRUE(ListMatchingFiles(missing, "*").isEmpty());
+  EXPECT_TRUE(ListMatchingFiles(QString(), "*").isEmpty());
+}
+
+}  // namespace
+}  // namespace olvesk
