@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace olvesk {
 namespace {
@@ -26,24 +25,33 @@ std::size_t CharLength(std::string_view data) {
   return length;
 }
 
-// The byte offsets at which the characters of |text| start, then its size.
-std::vector<std::size_t> CharStarts(std::string_view text) {
-  std::vector<std::size_t> starts;
+// The number of characters in |text|.
+std::size_t CharCount(std::string_view text) {
+  std::size_t count = 0;
   for (std::size_t i = 0; i < text.size(); i += CharLength(text.substr(i))) {
-    starts.push_back(i);
+    ++count;
   }
-  starts.push_back(text.size());
-  return starts;
+  return count;
+}
+
+// The byte offset at which character |index| of |text| starts; the size of
+// |text| for an index past its last character.
+std::size_t CharOffset(std::string_view text, std::size_t index) {
+  std::size_t offset = 0;
+  for (; index > 0 && offset < text.size(); --index) {
+    offset += CharLength(text.substr(offset));
+  }
+  return offset;
 }
 
 // The three characters of |path| that begin |from_end| characters from its
 // end, or its first three when it is shorter than that.
 std::string CodeFromEnd(std::string_view path, std::size_t from_end) {
-  const std::vector<std::size_t> starts = CharStarts(path);
-  const std::size_t chars = starts.size() - 1;
-  const std::size_t first = chars >= from_end ? chars - from_end : 0;
-  const std::size_t last = std::min(first + 3, chars);
-  return std::string(path.substr(starts[first], starts[last] - starts[first]));
+  const std::size_t chars = CharCount(path);
+  const std::size_t first =
+      CharOffset(path, chars >= from_end ? chars - from_end : 0);
+  const std::size_t size = CharOffset(path.substr(first), 3);
+  return std::string(path.substr(first, size));
 }
 
 // The first |size| - |needle|.size() + 1 possible starts of the needle in
@@ -114,9 +122,8 @@ std::string FolderSeriesCode(std::string_view folder) {
 
 std::string NewCarFilePath(std::string_view path,
                            std::string_view target_code) {
-  const std::vector<std::size_t> starts = CharStarts(path);
-  const std::size_t chars = starts.size() - 1;
-  const std::size_t keep = starts[chars >= 8 ? chars - 8 : 0];
+  const std::size_t chars = CharCount(path);
+  const std::size_t keep = CharOffset(path, chars >= 8 ? chars - 8 : 0);
   std::string new_path(path.substr(0, keep));
   new_path += '.';
   new_path.append(target_code);
