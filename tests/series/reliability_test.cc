@@ -144,10 +144,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
   VirtualFileSystem vfs;
   const std::string folder = "/sim/cup/cars";
+  const std::string a = CarFilePath(folder, "a.gns.car");
+  const std::string a_new = CarFilePath(folder, "a.pta.car");
+  const std::string b = CarFilePath(folder, "b.cts.car");
+  const std::string b_new = CarFilePath(folder, "b.pta.car");
+  const std::string c = CarFilePath(folder, "c.gns.car");
   vfs.CreateDir(folder);
-  vfs.Create(folder + "/a.gns.car", "car_class=2\n");
-  vfs.Create(folder + "/b.cts.car", "car_class=");
-  vfs.Create(folder + "/c.gns.car", "no class entry");
+  vfs.Create(a, "car_class=2\n");
+  vfs.Create(b, "car_class=");
+  vfs.Create(c, "no class entry");
   FakeDirectoryList dir_list;
   dir_list.path_ = folder;
   FakeFileList file_list;
@@ -159,21 +164,19 @@ TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
   ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
       .Run("pta", '4');
 
-  const std::string a = folder + "/a.";
-  const std::string b = folder + "/b.";
   EXPECT_EQ(vfs.log_, (std::vector<std::string>{
-                          "open " + a + "gns.car",
-                          "write " + a + "gns.car @10 4",
-                          "sync " + a + "gns.car",
-                          "close " + a + "gns.car",
-                          "rename " + a + "gns.car " + a + "pta.car",
-                          "open " + b + "cts.car",
-                          "write " + b + "cts.car @10 4",
-                          "sync " + b + "cts.car",
-                          "close " + b + "cts.car",
-                          "rename " + b + "cts.car " + b + "pta.car",
-                          "open " + folder + "/c.gns.car",
-                          "close " + folder + "/c.gns.car",
+                          "open " + a,
+                          "write " + a + " @10 4",
+                          "sync " + a,
+                          "close " + a,
+                          "rename " + a + " " + a_new,
+                          "open " + b,
+                          "write " + b + " @10 4",
+                          "sync " + b,
+                          "close " + b,
+                          "rename " + b + " " + b_new,
+                          "open " + c,
+                          "close " + c,
                           "syncdir " + folder,
                       }));
 }
