@@ -199,6 +199,15 @@ ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
     return Failed(Status::Error("rename", new_path,
                                 "it is another name for the same file"));
   }
+  // The digit is written in place, so the file's other names would show it
+  // too while keeping their old series code, in a folder where converting
+  // them again may be refused.
+  if (source.links > 1) {
+    return Failed(Status::Error(
+        "open", path,
+        "it has other names (hard links) that writing it would change too; "
+        "convert a copy of it instead"));
+  }
 
   OpenFile file;
   status = fs.Open(path, &file);

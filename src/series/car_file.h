@@ -85,8 +85,9 @@ struct ConvertResult {
 // |target_digit| as the byte after the first class marker (appending it when
 // the marker ends the file) and renames the file to NewCarFilePath(), which
 // replaces a file already there. When any step fails the file is restored
-// and keeps its old name. A symbolic link at |path|, or a folder or the file
-// itself at the new path, is never converted. The file is closed on return.
+// and keeps its old name. A symbolic link at |path|, a file with other names
+// (hard links), or a folder or the file itself at the new path, is never
+// converted. The file is closed on return.
 ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
                              std::string_view target_code, char target_digit);
 

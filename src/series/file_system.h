@@ -17,6 +17,8 @@ struct FileInfo {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
+  // How many names (hard links) the file has, where the system counts them.
+  std::uint64_t links = 1;
 };
 
 // A file opened by FileSystem::Open(). It remembers its path so that every

@@ -38,6 +38,7 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
   info->device = st.st_dev;
   info->inode = st.st_ino;
   info->size = static_cast<std::uint64_t>(st.st_size);
+  info->links = static_cast<std::uint64_t>(st.st_nlink);
   return Status();
 }
 

@@ -149,6 +149,7 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
     info->device = by_handle.dwVolumeSerialNumber;
     info->inode = (std::uint64_t{by_handle.nFileIndexHigh} << 32) |
                   by_handle.nFileIndexLow;
+    info->links = by_handle.nNumberOfLinks;
   }
   CloseHandle(handle);
   return status;

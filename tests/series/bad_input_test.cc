@@ -195,6 +195,25 @@ std::vector<BadInput> BadInputs() {
                                Utf8Path(place.File("linked.pta.car"))),
                            2u);
                }},
+      // Writing the digit in place would change the file under its other
+      // name too, where it would keep that name with the new digit.
+      BadInput{
+          "HardLinkElsewhere",
+          "shared.gns.car",
+          [](const Place& place, auto*) {
+            WriteFile(place.Outside("shared.gns.car"), "car_class=2 sh");
+            fs::create_hard_link(Utf8Path(place.Outside("shared.gns.car")),
+                                 Utf8Path(place.File("shared.gns.car")));
+            return true;
+          },
+          {},
+          "other name",
+          [](const Place& place) {
+            EXPECT_EQ(ReadFile(place.Outside("shared.gns.car")),
+                      "car_class=2 sh");
+            EXPECT_EQ(ReadFile(place.File("shared.gns.car")), "car_class=2 sh");
+            EXPECT_FALSE(fs::exists(Utf8Path(place.File("shared.pta.car"))));
+          }},
       BadInput{"DeletedAfterListing", "gone.gns.car",
                [](const Place& place, auto*) {
                  return Make(place, "gone.gns.car", "car_class=2 gone");
