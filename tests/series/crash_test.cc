@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,50 +25,65 @@ namespace olvesk {
 namespace {
 
 // Kills its own process with SIGKILL at the |kill_at|-th call, either just
-// before passing the call on or just after it returns.
+// before passing the call on or just after it returns. Each call is first
+// written as "<op> <path>" to the file |log|, which outlives the process.
 class KillingFileSystem : public FileSystemWrapper {
  public:
   enum class When { kBefore, kAfter };
 
-  KillingFileSystem(FileSystem& target, int kill_at, When when)
-      : FileSystemWrapper(target), kill_at_(kill_at), when_(when) {}
+  KillingFileSystem(FileSystem& target, int kill_at, When when,
+                    const std::string& log)
+      : FileSystemWrapper(target),
+        kill_at_(kill_at),
+        when_(when),
+        log_(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644)) {}
 
   Status Stat(const std::string& path, FileInfo* info) override {
-    return Around([&] { return FileSystemWrapper::Stat(path, info); });
+    return Around("stat", path,
+                  [&] { return FileSystemWrapper::Stat(path, info); });
   }
   Status Open(const std::string& path, OpenFile* file) override {
-    return Around([&] { return FileSystemWrapper::Open(path, file); });
+    return Around("open", path,
+                  [&] { return FileSystemWrapper::Open(path, file); });
   }
   Status Read(const OpenFile& file, std::uint64_t offset, char* data,
               std::size_t size, std::size_t* read) override {
-    return Around([&] {
+    return Around("read", file.path, [&] {
       return FileSystemWrapper::Read(file, offset, data, size, read);
     });
   }
   Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
                std::size_t size) override {
-    return Around(
-        [&] { return FileSystemWrapper::Write(file, offset, data, size); });
+    return Around("write", file.path, [&] {
+      return FileSystemWrapper::Write(file, offset, data, size);
+    });
   }
   Status Truncate(const OpenFile& file, std::uint64_t size) override {
-    return Around([&] { return FileSystemWrapper::Truncate(file, size); });
+    return Around("truncate", file.path,
+                  [&] { return FileSystemWrapper::Truncate(file, size); });
   }
   Status Sync(const OpenFile& file) override {
-    return Around([&] { return FileSystemWrapper::Sync(file); });
+    return Around("sync", file.path,
+                  [&] { return FileSystemWrapper::Sync(file); });
   }
   Status Close(OpenFile* file) override {
-    return Around([&] { return FileSystemWrapper::Close(file); });
+    return Around("close", file->path,
+                  [&] { return FileSystemWrapper::Close(file); });
   }
   Status Rename(const std::string& from, const std::string& to) override {
-    return Around([&] { return FileSystemWrapper::Rename(from, to); });
+    return Around("rename", from,
+                  [&] { return FileSystemWrapper::Rename(from, to); });
   }
   Status SyncDir(const std::string& dir) override {
-    return Around([&] { return FileSystemWrapper::SyncDir(dir); });
+    return Around("syncdir", dir,
+                  [&] { return FileSystemWrapper::SyncDir(dir); });
   }
 
  private:
   template <typename Call>
-  Status Around(const Call& call) {
+  Status Around(const char* op, const std::string& path, const Call& call) {
+    const std::string line = std::string(op) + " " + path + "\n";
+    if (write(log_, line.data(), line.size()) < 0) std::abort();
     const bool last = ++calls_ == kill_at_;
     if (last && when_ == When::kBefore) std::raise(SIGKILL);
     Status status = call();
@@ -75,8 +93,29 @@ class KillingFileSystem : public FileSystemWrapper {
 
   const int kill_at_;
   const When when_;
+  const int log_;
   int calls_ = 0;
 };
+
+// The name of the file whose digit a killed run had written but not yet
+// renamed, from the calls in |log| (the last one not carried out when the
+// run was killed before it), or "" when there is none.
+std::string InFlight(const std::string& log, bool last_done) {
+  std::vector<std::string> calls;
+  std::istringstream lines(ReadFile(log));
+  for (std::string line; std::getline(lines, line);) calls.push_back(line);
+  if (!last_done && !calls.empty()) calls.pop_back();
+  std::string in_flight;
+  for (const std::string& call : calls) {
+    const std::size_t space = call.find(' ');
+    const std::string op = call.substr(0, space);
+    const std::string name =
+        Utf8String(Utf8Path(call.substr(space + 1)).filename());
+    if (op == "write") in_flight = name;
+    if (op == "rename" && name == in_flight) in_flight.clear();
+  }
+  return in_flight;
+}
 
 // A folder of no series holding several files, converted to "pta": a marker
 // in the middle, a marker ending the file, no marker, two markers, and a file
@@ -107,8 +146,9 @@ class CrashTest : public ::testing::TestWithParam<CrashCase> {};
 
 // For each call of a run in turn: a child process runs the convert button
 // and is killed at that call; the folder must then hold every file whole,
-// but for the one in flight, which may carry the new digit under its old
-// name; a second run, not interrupted, then converts every file.
+// but for the one whose digit was written and not yet renamed, which may
+// carry the new digit under its old name; a second run, not interrupted,
+// then converts every file.
 TEST_P(CrashTest, KilledRunLeavesFilesWholeAndASecondRunFinishes) {
   const CrashCase& c = GetParam();
   const std::vector<PlannedFile> plan = FolderPlan();
@@ -121,13 +161,14 @@ TEST_P(CrashTest, KilledRunLeavesFilesWholeAndASecondRunFinishes) {
     const std::string folder = Utf8String(root.path() / "all" / "cars");
     std::filesystem::create_directories(Utf8Path(folder));
     WritePlan(folder, plan);
+    const std::string log = Utf8String(root.path() / "calls.log");
 
     std::fflush(nullptr);
     const pid_t child = fork();
     ASSERT_NE(child, -1);
     if (child == 0) {
       RealFileSystem real;
-      KillingFileSystem fs(real, n, c.when);
+      KillingFileSystem fs(real, n, c.when, log);
       PressConvert(fs, folder);
       _exit(0);
     }
@@ -141,7 +182,10 @@ TEST_P(CrashTest, KilledRunLeavesFilesWholeAndASecondRunFinishes) {
 
     EndStateRules crashed;
     crashed.run_ended = false;
-    crashed.unreported_patched = killed ? 1 : 0;
+    if (killed) {
+      crashed.in_flight =
+          InFlight(log, c.when == KillingFileSystem::When::kAfter);
+    }
     crashed.all_converted = !killed;
     ASSERT_TRUE(CheckEndState(folder, plan, {}, crashed, &totals))
         << "killed " << c.name << " call " << n;

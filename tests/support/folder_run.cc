@@ -87,7 +87,6 @@ void WritePlan(const std::string& folder,
   };
 
   std::set<std::string> explained;
-  int unreported_patched = 0;
   for (const PlannedFile& file : plan) {
     const std::string* old_bytes = bytes_of(file.name);
     const std::string line = ReportLine(messages, file.name);
@@ -140,7 +139,7 @@ void WritePlan(const std::string& folder,
     } else if (*old_bytes == file.after) {
       ++state->patched;
       if (line.find(kNotPutBack) == std::string::npos &&
-          ++unreported_patched > rules.unreported_patched) {
+          file.name != rules.in_flight) {
         problem(file.name,
                 "keeps its old name with the new class digit, and no message "
                 "says the digit could not be put back");

@@ -51,11 +51,11 @@ struct EndStateRules {
   bool run_ended = true;
   // Every convertible file must be converted.
   bool all_converted = false;
-  // How many files may keep their old name with the class digit written
-  // without being reported: the one in flight when the process was killed.
-  // A file reported with "the class digit could not be put back" may always
-  // be in that state.
-  int unreported_patched = 0;
+  // The file whose digit was written but not yet renamed when the process
+  // was killed: it alone may keep its old name with the new digit without
+  // being reported. A file reported with "the class digit could not be put
+  // back" may always be in that state.
+  std::string in_flight;
   // When not empty, a message must name this path with the injected reason.
   std::string injected_fault_path;
 };
