@@ -1,5 +1,8 @@
 #include "series/convert_command.h"
 
+#include <algorithm>
+#include <cctype>
+#include <unordered_set>
 #include <vector>
 
 #include "series/car_file.h"
@@ -37,6 +40,15 @@ class NotConverted {
   std::string lines_;
 };
 
+// How the file system tells names apart: Windows ignores letter case.
+std::string NameKey(std::string path) {
+#ifdef _WIN32
+  std::transform(path.begin(), path.end(), path.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+#endif
+  return path;
+}
+
 }  // namespace
 
 ConvertCommand::ConvertCommand(FileSystem& fs, const DirectoryList& dir_list,
@@ -54,15 +66,27 @@ void ConvertCommand::Run(std::string_view target_code, char target_digit) {
   const std::string folder_code = FolderSeriesCode(folder);
   NotConverted not_converted;
   bool converted_any = false;
+  // The new names given in this run. Two listed files may map to the same
+  // new name (a.gns.car and a.cts.car both become a.pta.car); the second
+  // must not replace what the first became.
+  std::unordered_set<std::string> made;
 
   // Converts one listed file; false when it lies in its own series' folder.
   auto convert = [&](const std::string& name) {
     const std::string path = CarFilePath(folder, name);
     if (FileSeriesCode(path) == folder_code) return false;
+    const std::string new_path = NewCarFilePath(path, target_code);
+    if (made.count(NameKey(new_path)) > 0) {
+      not_converted.Add(
+          name, "another car file of this run was just renamed to " + new_path +
+                    ", which this one would replace");
+      return true;
+    }
     const ConvertResult result =
         ConvertCarFile(fs_, path, target_code, target_digit);
     if (result.converted()) {
       converted_any = true;
+      made.insert(NameKey(new_path));
     } else {
       not_converted.Add(name, result);
     }

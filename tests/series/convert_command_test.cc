@@ -122,6 +122,19 @@ TEST_F(ConvertCommandTest,
   EXPECT_EQ(file_list_.ListCount(), 2);
 }
 
+TEST_F(ConvertCommandTest, ModifyAllNeverReplacesAFileItJustConverted) {
+  Add("a.cts.car", "car_class=3");
+  Add("a.gns.car", "car_class=2");
+  WriteFile(File("a.pta.car"), "older conversion");
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");  // from a.cts.car
+  EXPECT_EQ(ReadFile(File("a.gns.car")), "car_class=2");
+  ASSERT_EQ(messages_.shown_.size(), 2u);
+  EXPECT_NE(messages_.shown_[0].find("a.gns.car: another car file"),
+            std::string::npos)
+      << messages_.shown_[0];
+}
+
 TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
   const int files = kMaxReportedFiles + 3;
   for (int i = 0; i < files; ++i)
