@@ -97,6 +97,19 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The ratios of one comparison, one per run: their median, and the lowest
+// and highest, which show how steady the machine was.
+struct Ratios {
+  double median = 0;
+  double low = 0;
+  double high = 0;
+};
+
+Ratios Summarize(const std::vector<double>& ratios) {
+  return {Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+          *std::max_element(ratios.begin(), ratios.end())};
+}
+
 std::string Sv(std::string_view text) { return std::string(text); }
 
 // ---------------------------------------------------------------------------
@@ -311,9 +324,9 @@ struct ModifyAllFigures {
   int runs = 0;
   double olvesk = 0;
   double floor = 0;
-  double ratio = 0;
+  Ratios ratio;
   double floor_no_sync = 0;
-  double ratio_no_sync = 0;
+  Ratios ratio_no_sync;
 };
 
 ModifyAllFigures TimeModifyAll(FileListBox& file_list,
@@ -346,9 +359,9 @@ ModifyAllFigures TimeModifyAll(FileListBox& file_list,
           runs,
           Median(olvesk),
           Median(floor),
-          Median(ratio),
+          Summarize(ratio),
           Median(floor_no_sync),
-          Median(ratio_no_sync)};
+          Summarize(ratio_no_sync)};
 }
 
 // ---------------------------------------------------------------------------
@@ -509,7 +522,7 @@ struct ScanResults {
   int runs = 0;
   double olvesk = 0;
   double floor = 0;
-  double ratio = 0;
+  Ratios ratio;
   long olvesk_peak_big = 0;
   long olvesk_peak_small = 0;
   long floor_peak_big = 0;
@@ -564,7 +577,7 @@ ScanResults TimeScan(const std::string& root, std::uint64_t big_size,
   std::filesystem::remove(small);
   results.olvesk = Median(olvesk);
   results.floor = Median(floor);
-  results.ratio = Median(ratio);
+  results.ratio = Summarize(ratio);
   results.olvesk_peak_big = static_cast<long>(Median(olvesk_big));
   results.olvesk_peak_small = static_cast<long>(Median(olvesk_small));
   results.floor_peak_big = static_cast<long>(Median(floor_big));
@@ -590,7 +603,7 @@ struct ListFigures {
   int runs = 0;
   double olvesk = 0;
   double floor = 0;
-  double ratio = 0;
+  Ratios ratio;
 };
 
 ListFigures TimeFileList(FileListBox& file_list, const std::string& folder,
@@ -631,7 +644,7 @@ ListFigures TimeFileList(FileListBox& file_list, const std::string& folder,
   file_list.SetPath("");
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  return {files, runs, Median(olvesk), Median(floor), Median(ratio)};
+  return {files, runs, Median(olvesk), Median(floor), Summarize(ratio)};
 }
 
 // ---------------------------------------------------------------------------
@@ -647,9 +660,11 @@ std::string Time(double seconds) {
   return text;
 }
 
-std::string Ratio(double ratio) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%.2fx", ratio);
+// "1.06x (0.98-1.20)": the median ratio, then the lowest and highest.
+std::string Ratio(const Ratios& ratio) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.2fx (%.2f-%.2f)", ratio.median,
+                ratio.low, ratio.high);
   return text;
 }
 
@@ -818,7 +833,7 @@ int Main(int argc, char** argv) {
         Count(m.files).c_str(), m.runs, Time(m.olvesk).c_str(),
         m.olvesk / m.files * 1e6, Time(m.floor).c_str(), Ratio(m.ratio).c_str(),
         checked ? "≤ 1.50x" : "information",
-        checked ? verdict(m.ratio <= 1.5) : "-");
+        checked ? verdict(m.ratio.median <= 1.5) : "-");
   }
   for (const ModifyAllFigures& m : modify) {
     std::printf(
@@ -832,12 +847,12 @@ int Main(int argc, char** argv) {
       "≤ 1.50x | %s |\n",
       Size(scan.big_size).c_str(), scan.runs, Time(scan.olvesk).c_str(),
       Time(scan.floor).c_str(), Ratio(scan.ratio).c_str(),
-      verdict(scan.ratio <= 1.5));
-  // One page of slack for what the kernel counts against the process.
-  const bool flat = scan.olvesk_peak_big <= scan.olvesk_peak_small + 4;
+      verdict(scan.ratio.median <= 1.5));
+  // A few pages of slack for what else the process touches while it scans.
+  const bool flat = scan.olvesk_peak_big <= scan.olvesk_peak_small + 16;
   std::printf(
       "| Peak memory growth of the scan, %s / %s file | %ld / %ld "
-      "KiB | %ld / %ld KiB | - | same for both sizes | %s |\n",
+      "KiB | %ld / %ld KiB | - | no growth with size (16 KiB slack) | %s |\n",
       Size(scan.big_size).c_str(), Size(scan.small_size).c_str(),
       scan.olvesk_peak_big, scan.olvesk_peak_small, scan.floor_peak_big,
       scan.floor_peak_small, verdict(flat));
@@ -846,7 +861,7 @@ int Main(int argc, char** argv) {
       "≤ 3.00x | %s |\n\n",
       Count(list.files).c_str(), list.runs, Time(list.olvesk).c_str(),
       Time(list.floor).c_str(), Ratio(list.ratio).c_str(),
-      verdict(list.ratio <= 3.0));
+      verdict(list.ratio.median <= 3.0));
   std::printf(
       "Modify All: Olvesk is the window's file list opening the folder, then "
       "ConvertCommand with \"Modify All?\" checked over RealFileSystem, with "
@@ -854,7 +869,8 @@ int Main(int argc, char** argv) {
       "and then, for each file, open, read, memmem, pwrite of one byte, "
       "fdatasync, close and rename, then fsyncs the folder once. Each run "
       "starts on a folder made afresh and synced, its files in the page "
-      "cache; the ratio is the median of the ratios within a run. Marker "
+      "cache. A ratio is the median of the ratios within each run, with the "
+      "lowest and highest in brackets. Marker "
       "scan: MarkerScanner fed by RealFileSystem::Read in %zu KiB chunks, "
       "against memmem over pread in 1 MiB chunks, page cache warm; each in "
       "a child process of its own, whose peak resident set is measured. "
