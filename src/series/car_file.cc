@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace olvesk {
 namespace {
@@ -71,6 +72,13 @@ ConvertResult Failed(Status status) {
   result.status = std::move(status);
   return result;
 }
+
+// The buffer of the reads after the first. It starts on a page: a copy from
+// the page cache into a buffer that starts a few bytes into a page runs
+// about a third slower, as the two sides alias in the processor.
+struct alignas(4096) LargeChunk {
+  char bytes[kLargeScanChunkSize];
+};
 
 // Undo of the one-byte patch at |offset|.
 struct Patch {
@@ -213,18 +221,26 @@ ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
   status = fs.Open(path, &file);
   if (!status.ok()) return Failed(status);
 
-  char buffer[kScanChunkSize];
+  char first_chunk[kScanChunkSize];
+  std::unique_ptr<LargeChunk> large_chunk;
+  char* buffer = first_chunk;
+  std::size_t buffer_size = sizeof(first_chunk);
   MarkerScanner scanner;
   std::uint64_t offset = 0;
   std::size_t got = 0;
   for (;;) {
-    status = fs.Read(file, offset, buffer, sizeof(buffer), &got);
+    status = fs.Read(file, offset, buffer, buffer_size, &got);
     if (!status.ok()) {
       fs.Close(&file);
       return Failed(status);
     }
-    if (scanner.Feed(buffer, got) || got < sizeof(buffer)) break;
+    if (scanner.Feed(buffer, got) || got < buffer_size) break;
     offset += got;
+    if (!large_chunk) {
+      large_chunk = std::make_unique_for_overwrite<LargeChunk>();
+      buffer = large_chunk->bytes;
+      buffer_size = sizeof(large_chunk->bytes);
+    }
   }
   if (!scanner.found()) {
     status = fs.Close(&file);

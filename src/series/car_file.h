@@ -63,8 +63,12 @@ class MarkerScanner {
   std::uint64_t offset_ = 0;
 };
 
-// The bytes read per call while looking for the marker.
+// The bytes read per call while looking for the marker. Car files are a few
+// KiB, and the first read, into a buffer on the stack, takes all of one. The
+// rest of a larger file is read in larger chunks into one buffer from the
+// heap: few calls for a big file, and the same memory whatever its size.
 inline constexpr std::size_t kScanChunkSize = 64 * 1024;
+inline constexpr std::size_t kLargeScanChunkSize = 1024 * 1024;
 
 // What became of one car file.
 struct ConvertResult {

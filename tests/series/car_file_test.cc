@@ -117,6 +117,9 @@ TEST_P(ConvertCarFileTest, PatchesOnlyTheByteAfterTheFirstMarker) {
 }
 
 const std::string kBoundary(kScanChunkSize - 4, 'x');
+// The end of the second read, the first of the large ones.
+const std::string kLargeBoundary(kScanChunkSize + kLargeScanChunkSize - 4, 'x');
+const std::string kLargeFill(kScanChunkSize + kLargeScanChunkSize - 10, 'y');
 
 INSTANTIATE_TEST_SUITE_P(
     Markers, ConvertCarFileTest,
@@ -138,7 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
                   std::string(kScanChunkSize - 10, 'y') + "car_class=3z"},
         PatchCase{"EndsAChunkSizedFile",
                   std::string(kScanChunkSize - 10, 'y') + "car_class=", '3',
-                  std::string(kScanChunkSize - 10, 'y') + "car_class=3"}),
+                  std::string(kScanChunkSize - 10, 'y') + "car_class=3"},
+        PatchCase{"SplitAcrossLargeChunks", kLargeBoundary + "car_class=1", '2',
+                  kLargeBoundary + "car_class=2"},
+        PatchCase{"DigitInTheThirdRead", kLargeFill + "car_class=1z", '3',
+                  kLargeFill + "car_class=3z"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 class ConvertTargetTest : public ::testing::Test {
