@@ -55,8 +55,7 @@ std::string CodeFromEnd(std::string_view path, std::size_t from_end) {
   return std::string(path.substr(first, size));
 }
 
-// The first |size| - |needle|.size() + 1 possible starts of the needle in
-// |data|; returns the offset of the first match or npos.
+// The offset of the first |needle| in the |size| bytes at |data|, or npos.
 std::size_t Find(const char* data, std::size_t size, std::string_view needle) {
 #if defined(__GLIBC__)
   const void* hit = memmem(data, size, needle.data(), needle.size());
@@ -265,7 +264,12 @@ ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
   }
 
   status = fs.Write(file, patch.offset, &target_digit, 1);
-  if (status.ok()) status = fs.Sync(file);
+  if (!status.ok()) {
+    // A one-byte write that fails has written nothing.
+    fs.Close(&file);
+    return Failed(status);
+  }
+  status = fs.Sync(file);
   if (!status.ok()) return RollBack(fs, path, &file, patch, status);
   status = fs.Close(&file);
   if (status.ok()) status = fs.Rename(path, new_path);

@@ -61,6 +61,33 @@ TEST_P(FailEachCallTest, LeavesTheFileConvertedOrAsItWas) {
   }
 }
 
+// With every call failing from the Nth on, the undo can fail too: the file
+// may keep the new digit under its old name, and the report says so exactly
+// when that is what happened.
+TEST_P(FailEachCallTest, SaysTheDigitStayedOnlyWhenItDid) {
+  const FaultCase& c = GetParam();
+  Reset();
+  FaultInjectingFileSystem counting(real_);
+  ASSERT_TRUE(ConvertCarFile(counting, source_, "pta", '4').converted());
+  const int calls = counting.calls_;
+
+  for (int n = 1; n <= calls; ++n) {
+    SCOPED_TRACE("failing from call " + std::to_string(n));
+    Reset();
+    FaultInjectingFileSystem fs(real_);
+    fs.fail_at_ = n;
+    fs.mode_ = FaultInjectingFileSystem::Mode::kAlways;
+    const ConvertResult result = ConvertCarFile(fs, source_, "pta", '4');
+    if (result.converted()) continue;
+    const bool says_stayed = result.status.reason().find(
+                                 "could not be put back") != std::string::npos;
+    const std::string source = ReadFile(source_);
+    EXPECT_TRUE(source == c.before || source == c.after) << source;
+    EXPECT_EQ(says_stayed, source != c.before) << result.status.ToString();
+    EXPECT_EQ(ReadFile(target_), "the old target");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Files, FailEachCallTest,
     ::testing::Values(FaultCase{"Overwrite", "a\ncar_class=2\nb",
