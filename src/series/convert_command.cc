@@ -92,11 +92,21 @@ void ConvertCommand::Run(std::string_view target_code, char target_digit) {
     }
     return true;
   };
+  // The renames of this run survive a power cut once the folder is synced.
+  auto sync_renames = [&] {
+    if (!converted_any) return;
+    const Status synced = fs_.SyncDir(folder);
+    if (!synced.ok()) {
+      messages_.Show(std::string(kNotSyncedMessage) + "\n\n" +
+                     synced.ToString());
+    }
+  };
   // Stops the run at a file in its own series' folder. Files converted
   // before it stay converted.
   auto refuse = [&] {
     if (converted_any) file_list_.Refresh();
     not_converted.ShowIn(messages_);
+    sync_renames();
     messages_.Show(std::string(kOwnSeriesFolderMessage));
   };
 
@@ -133,14 +143,7 @@ void ConvertCommand::Run(std::string_view target_code, char target_digit) {
 
   file_list_.Refresh();
   not_converted.ShowIn(messages_);
-  if (converted_any) {
-    // The renames of this run survive a power cut once the folder is synced.
-    const Status synced = fs_.SyncDir(folder);
-    if (!synced.ok()) {
-      messages_.Show(std::string(kNotSyncedMessage) + "\n\n" +
-                     synced.ToString());
-    }
-  }
+  sync_renames();
   messages_.Show(std::string(kDoneMessage));
 }
 

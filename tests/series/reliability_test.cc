@@ -181,6 +181,31 @@ TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
                       }));
 }
 
+// A run stopped at a file of the folder's own series keeps the files it
+// converted before it; their renames are made durable all the same.
+TEST(DurabilityTest, SyncsTheFolderWhenARunStopsAtAnOwnSeriesFile) {
+  VirtualFileSystem vfs;
+  const std::string folder = "/sim/cup/cars";
+  vfs.CreateDir(folder);
+  vfs.Create(CarFilePath(folder, "a.gns.car"), "car_class=2\n");
+  vfs.Create(CarFilePath(folder, "b.cup.car"), "car_class=1\n");
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = {"a.gns.car", "b.cup.car"};
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
+      .Run("pta", '4');
+
+  ASSERT_FALSE(vfs.log_.empty());
+  EXPECT_EQ(vfs.log_.back(), "syncdir " + folder);
+  EXPECT_EQ(messages.shown_,
+            std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
+}
+
 // When the rename fails the old byte is written back and synced before the
 // failure is reported, so the file is whole under its old name on disk too.
 TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
