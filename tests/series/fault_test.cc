@@ -26,6 +26,13 @@ class FailEachCallTest : public ::testing::TestWithParam<FaultCase> {
     WriteFile(source_, GetParam().before);
     WriteFile(target_, "the old target");
   }
+  // The number of file-system calls of one conversion that goes through.
+  int CallsOfOneConversion() {
+    Reset();
+    FaultInjectingFileSystem counting(real_);
+    EXPECT_TRUE(ConvertCarFile(counting, source_, "pta", '4').converted());
+    return counting.calls_;
+  }
 
   TempDir dir_;
   const std::string source_ = dir_.File("mustang.gns.car");
@@ -35,10 +42,7 @@ class FailEachCallTest : public ::testing::TestWithParam<FaultCase> {
 
 TEST_P(FailEachCallTest, LeavesTheFileConvertedOrAsItWas) {
   const FaultCase& c = GetParam();
-  Reset();
-  FaultInjectingFileSystem counting(real_);
-  ASSERT_TRUE(ConvertCarFile(counting, source_, "pta", '4').converted());
-  const int calls = counting.calls_;
+  const int calls = CallsOfOneConversion();
   ASSERT_GE(calls, 7);
 
   for (int n = 1; n <= calls; ++n) {
@@ -66,10 +70,7 @@ TEST_P(FailEachCallTest, LeavesTheFileConvertedOrAsItWas) {
 // when that is what happened.
 TEST_P(FailEachCallTest, SaysTheDigitStayedOnlyWhenItDid) {
   const FaultCase& c = GetParam();
-  Reset();
-  FaultInjectingFileSystem counting(real_);
-  ASSERT_TRUE(ConvertCarFile(counting, source_, "pta", '4').converted());
-  const int calls = counting.calls_;
+  const int calls = CallsOfOneConversion();
 
   for (int n = 1; n <= calls; ++n) {
     SCOPED_TRACE("failing from call " + std::to_string(n));

@@ -138,6 +138,23 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepCase{"ModifyAllFailAlways", true, Mode::kAlways}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Presses the convert button with "Modify All?" checked on |folder| of |fs|,
+// whose list shows |names|, and returns the messages shown.
+std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
+                                   std::vector<std::string> names) {
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = std::move(names);
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(fs, dir_list, file_list, modify_all, messages, progress)
+      .Run("pta", '4');
+  return messages.shown_;
+}
+
 // A run writes each file's digit, syncs and closes the file, and only then
 // renames it; the folder is synced once, after the last rename. So after a
 // power cut a file is whole under its old name or its new one.
@@ -153,16 +170,7 @@ TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
   vfs.Create(a, "car_class=2\n");
   vfs.Create(b, "car_class=");
   vfs.Create(c, "no class entry");
-  FakeDirectoryList dir_list;
-  dir_list.path_ = folder;
-  FakeFileList file_list;
-  file_list.names_ = {"a.gns.car", "b.cts.car", "c.gns.car"};
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
+  ModifyAll(vfs, folder, {"a.gns.car", "b.cts.car", "c.gns.car"});
 
   EXPECT_EQ(vfs.log_, (std::vector<std::string>{
                           "open " + a,
@@ -189,20 +197,12 @@ TEST(DurabilityTest, SyncsTheFolderWhenARunStopsAtAnOwnSeriesFile) {
   vfs.CreateDir(folder);
   vfs.Create(CarFilePath(folder, "a.gns.car"), "car_class=2\n");
   vfs.Create(CarFilePath(folder, "b.cup.car"), "car_class=1\n");
-  FakeDirectoryList dir_list;
-  dir_list.path_ = folder;
-  FakeFileList file_list;
-  file_list.names_ = {"a.gns.car", "b.cup.car"};
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
+  const std::vector<std::string> messages =
+      ModifyAll(vfs, folder, {"a.gns.car", "b.cup.car"});
 
   ASSERT_FALSE(vfs.log_.empty());
   EXPECT_EQ(vfs.log_.back(), "syncdir " + folder);
-  EXPECT_EQ(messages.shown_,
+  EXPECT_EQ(messages,
             std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
 }
 
