@@ -94,6 +94,7 @@ class MainWindowTest : public QObject {
   void aSingleClickLeavesTheFileListWhereItIs();
   void convertButtonRunsTheCommandAndShowsItsMessages();
   void convertButtonWithNothingHighlightedSaysSo();
+  void aRunNamesTheFilesItPassedOverBeforeItIsDone();
   void longRunShowsProgressAndCannotBeStartedTwice();
   void controlsMatchTheLayoutTable_data();
   void controlsMatchTheLayoutTable();
@@ -227,6 +228,26 @@ void MainWindowTest::convertButtonWithNothingHighlightedSaysSo() {
   QTest::mouseClick(control("Command1"), Qt::LeftButton);
   QCOMPARE(Read(folder_ + "/c.pta.car"), QString("name=x\ncar_class=4\n"));
   QCOMPARE(catcher.texts().last(), QString("Done Converting Car files"));
+}
+
+void MainWindowTest::aRunNamesTheFilesItPassedOverBeforeItIsDone() {
+  QFile::remove(folder_ + "/a.cup.car");  // it would stop the run at once
+  Write(folder_ + "/c.cts.car", "no class entry");
+  QDir().mkpath(folder_ + "/f.pta.car");  // in the way of f.Cup.Car
+  window_->fileList()->Refresh();
+  qobject_cast<QCheckBox*>(control("Check1"))->setChecked(true);
+  MessageCatcher catcher;
+  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+
+  const QStringList texts = catcher.texts();
+  QCOMPARE(texts.size(), 2);
+  QVERIFY2(texts[0].contains("c.cts.car: ") && texts[0].contains("f.Cup.Car: "),
+           qPrintable(texts[0]));
+  QVERIFY2(!texts[0].contains("B.GNS.CAR"), qPrintable(texts[0]));
+  QCOMPARE(texts[1], QString("Done Converting Car files"));
+  QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
+  QCOMPARE(window_->fileList()->names(),
+           QStringList({"c.cts.car", "f.Cup.Car"}));
 }
 
 void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
