@@ -5,6 +5,7 @@
 #include "series/car_file.h"
 #include "series/real_file_system.h"
 #include "support/fault_injecting_file_system.h"
+#include "support/folder_run.h"
 #include "support/temp_dir.h"
 
 namespace olvesk {
@@ -80,8 +81,8 @@ TEST_P(FailEachCallTest, SaysTheDigitStayedOnlyWhenItDid) {
     fs.mode_ = FaultInjectingFileSystem::Mode::kAlways;
     const ConvertResult result = ConvertCarFile(fs, source_, "pta", '4');
     if (result.converted()) continue;
-    const bool says_stayed = result.status.reason().find(
-                                 "could not be put back") != std::string::npos;
+    const bool says_stayed =
+        result.status.reason().find(kNotPutBack) != std::string::npos;
     const std::string source = ReadFile(source_);
     EXPECT_TRUE(source == c.before || source == c.after) << source;
     EXPECT_EQ(says_stayed, source != c.before) << result.status.ToString();

@@ -14,9 +14,6 @@
 namespace olvesk {
 namespace {
 
-constexpr std::string_view kNotPutBack =
-    "the class digit could not be put back";
-
 // The report line "<name>: <reason>" of the file |name|, or "" when no
 // message names it.
 std::string ReportLine(const std::vector<std::string>& messages,

@@ -5,11 +5,16 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "series/file_system.h"
 
 namespace olvesk {
+
+// What a report says of a file left with the new digit under its old name.
+inline constexpr std::string_view kNotPutBack =
+    "the class digit could not be put back";
 
 // What one press of the convert button showed the user.
 struct ButtonPress {
