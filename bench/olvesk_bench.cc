@@ -264,7 +264,7 @@ double ModifyAllWithOlvesk(FileListBox& file_list, const std::string& folder,
   file_list.pauseFollowing();
   ConvertCommand command(fs, dir_list, file_list, modify_all, messages,
                          progress);
-  command.Run(kTarget.code, kTarget.digit);
+  command.Run(std::string(kTarget.code), kTarget.digit);
   file_list.resumeFollowing();
   QCoreApplication::processEvents();
   const double seconds = Seconds(start);

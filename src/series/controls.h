@@ -40,7 +40,9 @@ class FileList {
   virtual void SetListIndex(int index) = 0;
 
   // The number of entries, and the name of entry |index| (0 <= index <
-  // ListCount()), in the order the list shows them.
+  // ListCount()), in the order the list shows them. A name is the system's
+  // own bytes, which need not be valid UTF-8, so that it always reaches the
+  // file it names.
   virtual int ListCount() const = 0;
   virtual std::string List(int index) const = 0;
 
@@ -72,15 +74,20 @@ class MessageBox {
   virtual void Show(const std::string& text) = 0;
 };
 
-// Progress of a run over many files. Begin() comes once before the first
-// file, Advance() after each file, End() once when the run is over, also when
-// it stops early.
+// Progress of a run. Begin() comes once before the first file, Advance()
+// after each file, End() once when the run is over, also when it stops
+// early. Cancelled() is asked between files and now and then while one large
+// file is read, only between Begin() and End().
 class ProgressReport {
  public:
   virtual ~ProgressReport() = default;
   virtual void Begin(int total) = 0;
   virtual void Advance(int done) = 0;
   virtual void End() = 0;
+  // True once the user has asked to stop the run; stays true until the next
+  // Begin(). It may let the window handle the events that are waiting, so
+  // it is cheap to ask often.
+  virtual bool Cancelled() = 0;
 };
 
 }  // namespace olvesk

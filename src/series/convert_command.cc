@@ -61,7 +61,7 @@ ConvertCommand::ConvertCommand(FileSystem& fs, const DirectoryList& dir_list,
       messages_(messages),
       progress_(progress) {}
 
-void ConvertCommand::Run(std::string_view target_code, char target_digit) {
+void ConvertCommand::Run(std::string target_code, char target_digit) {
   const std::string folder = dir_list_.Path();
   const std::string folder_code = FolderSeriesCode(folder);
   NotConverted not_converted;

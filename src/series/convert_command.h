@@ -34,7 +34,9 @@ class ConvertCommand {
                  FileList& file_list, const CheckBox& modify_all,
                  MessageBox& messages, ProgressReport& progress);
 
-  void Run(std::string_view target_code, char target_digit);
+  // Runs with the target given by value: what the window shows may change
+  // while the run goes on, the run does not.
+  void Run(std::string target_code, char target_digit);
 
  private:
   FileSystem& fs_;

@@ -49,4 +49,6 @@ void ProgressDialog::Advance(int done) {
 
 void ProgressDialog::End() { delete dialog_; }
 
+bool ProgressDialog::Cancelled() { return dialog_ && dialog_->wasCanceled(); }
+
 }  // namespace olvesk

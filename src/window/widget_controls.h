@@ -55,6 +55,7 @@ class ProgressDialog : public ProgressReport {
   void Begin(int total) override;
   void Advance(int done) override;
   void End() override;
+  bool Cancelled() override;
 
   // How long a run goes before the dialog shows.
   static constexpr int kShowAfterMs = 500;

@@ -70,8 +70,13 @@ class FakeProgress : public ProgressReport {
   }
   void Advance(int done) override { last_ = done; }
   void End() override { log_.push_back("end " + std::to_string(last_)); }
+  // Says the run is cancelled from the |cancel_at_|-th question on (counting
+  // from 1); never when it is 0.
+  bool Cancelled() override { return cancel_at_ > 0 && ++asked_ >= cancel_at_; }
   std::vector<std::string> log_;
   int last_ = 0;
+  int cancel_at_ = 0;
+  int asked_ = 0;
 };
 
 }  // namespace olvesk

@@ -48,7 +48,7 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
   FakeMessageBox messages;
   FakeProgress progress;
   ConvertCommand(fs, dir_list, file_list, modify_all, messages, progress)
-      .Run(kSeriesTable[3].code, kSeriesTable[3].digit);
+      .Run(std::string(kSeriesTable[3].code), kSeriesTable[3].digit);
   return ButtonPress{messages.shown_, progress.log_};
 }
 
