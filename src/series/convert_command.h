@@ -19,6 +19,8 @@ inline constexpr std::string_view kNothingHighlightedMessage =
 inline constexpr std::string_view kNotSyncedMessage =
     "The files were converted, but the system could not confirm that their "
     "new names are safely on disk; they may be lost if the power fails now.";
+// The first line of what a cancelled run says; the counts follow.
+inline constexpr std::string_view kCancelledHeading = "The run was cancelled.";
 inline constexpr std::string_view kNotConvertedHeading =
     "These car files were not converted:";
 
