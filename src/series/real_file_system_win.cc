@@ -89,6 +89,12 @@ Status Widen(const char* op, const std::string& path, std::wstring* wide) {
         wide->size() > 2 && (*wide)[1] == L':' && (*wide)[2] == L'\\';
     const bool unc =
         wide->starts_with(L"\\\\") && !wide->starts_with(L"\\\\?\\");
+    // Nothing folds a doubled separator in that form, as after a drive
+    // root joined with a name.
+    const auto doubled = std::unique(
+        wide->begin() + 2, wide->end(),
+        [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; });
+    wide->erase(doubled, wide->end());
     if (drive) {
       wide->insert(0, L"\\\\?\\");
     } else if (unc) {

@@ -60,8 +60,8 @@ TEST(CaseInsensitiveDriveTest, NeverReplacesAFileTheRunConverted) {
   vfs.ignore_case_ = true;
   const std::string folder = "/sim/cars";
   vfs.CreateDir(folder);
-  vfs.Create(folder + "/A.gns.car", "first car_class=2");
-  vfs.Create(folder + "/a.cts.car", "second car_class=3");
+  vfs.Create(CarFilePath(folder, "A.gns.car"), "first car_class=2");
+  vfs.Create(CarFilePath(folder, "a.cts.car"), "second car_class=3");
   FakeDirectoryList dir_list;
   dir_list.path_ = folder;
   FakeFileList file_list;
@@ -72,8 +72,10 @@ TEST(CaseInsensitiveDriveTest, NeverReplacesAFileTheRunConverted) {
   FakeProgress progress;
   ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
       .Run("pta", '4');
-  EXPECT_EQ(vfs.Contents(folder + "/A.pta.car"), "first car_class=4");
-  EXPECT_EQ(vfs.Contents(folder + "/a.cts.car"), "second car_class=3");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "A.pta.car")),
+            "first car_class=4");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.cts.car")),
+            "second car_class=3");
   ASSERT_EQ(messages.shown_.size(), 2u);
   EXPECT_NE(messages.shown_[0].find("a.cts.car: another car file of this run"),
             std::string::npos)
@@ -81,15 +83,17 @@ TEST(CaseInsensitiveDriveTest, NeverReplacesAFileTheRunConverted) {
 
   // Names that no case rule of ours joins, but that reach the same file.
   FileInfo converted;
-  ASSERT_TRUE(vfs.Stat(folder + "/A.pta.car", &converted).ok());
+  ASSERT_TRUE(vfs.Stat(CarFilePath(folder, "A.pta.car"), &converted).ok());
   const std::set<FileId> keep = {FileId::Of(converted)};
   ConvertOptions options;
   options.keep = &keep;
-  const ConvertResult result =
-      ConvertCarFile(vfs, folder + "/a.cts.car", "pta", '4', options);
+  const ConvertResult result = ConvertCarFile(
+      vfs, CarFilePath(folder, "a.cts.car"), "pta", '4', options);
   EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
-  EXPECT_EQ(vfs.Contents(folder + "/A.pta.car"), "first car_class=4");
-  EXPECT_EQ(vfs.Contents(folder + "/a.cts.car"), "second car_class=3");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "A.pta.car")),
+            "first car_class=4");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.cts.car")),
+            "second car_class=3");
 }
 
 #ifndef _WIN32

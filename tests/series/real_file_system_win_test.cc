@@ -125,6 +125,22 @@ TEST_F(WindowsConvertTest, ConvertsAFileReachedFromItsDriveRoot) {
   EXPECT_EQ(ReadFile(source_), "<missing>");
 }
 
+TEST_F(WindowsConvertTest, ConvertsAFileOnAPathLongerThanMaxPath) {
+  std::filesystem::path folder = dir_.path();
+  for (char c : {'a', 'b', 'c'}) folder /= std::string(100, c);
+  const std::filesystem::path long_form = L"\\\\?\\" + folder.wstring();
+  std::filesystem::create_directories(long_form);
+  WriteFile(Utf8String(long_form / "a.gns.car"), "car_class=2");
+  const std::string path = CarFilePath(Utf8String(folder), "a.gns.car");
+  ASSERT_GT(path.size(), std::size_t{MAX_PATH});
+
+  const ConvertResult result = ConvertCarFile(fs_, path, "pta", '4');
+
+  EXPECT_TRUE(result.converted()) << result.status.ToString();
+  EXPECT_EQ(ReadFile(Utf8String(long_form / "a.pta.car")), "car_class=4");
+  // The folder is left to TempDir, as far as it reaches.
+}
+
 struct TargetCase {
   const char* name;
   bool exists;
