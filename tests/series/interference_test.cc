@@ -181,13 +181,13 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
   const std::string folder = Utf8String(root.path() / "cars");
   fs::create_directories(Utf8Path(folder));
   std::vector<std::string> names;
-  for (const char* name :
-       {"a.gns.car", "b.gns.car", "c.gns.car", "d.gns.car", "e.gns.car"}) {
-    WriteFile(CarFilePath(folder, name), "car_class=2");
-    names.push_back(name);
+  for (int i = 0; i < 20; ++i) {
+    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
+    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
   }
+  // While the second batch is being read, after the first is converted.
   RealFileSystem real;
-  MeddlingFileSystem meddling(real, CarFilePath(folder, "b.pta.car"), 2, [&] {
+  MeddlingFileSystem meddling(real, CarFilePath(folder, "f28.pta.car"), 1, [&] {
     fs::rename(Utf8Path(folder), root.path() / "renamed");
   });
   FakeDirectoryList dir_list;
@@ -205,12 +205,12 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
             std::vector<std::string>{
                 "The folder " + folder +
                 " was renamed or removed while its car files were being "
-                "converted, so the run stopped there.\n\n2 car files "
-                "converted, 0 not converted, 3 not tried."});
-  EXPECT_EQ(ReadFile(Utf8String(root.path() / "renamed" / "b.pta.car")),
-            "car_class=4");
-  EXPECT_EQ(ReadFile(Utf8String(root.path() / "renamed" / "c.gns.car")),
-            "car_class=2");
+                "converted, so the run stopped there.\n\n16 car files "
+                "converted, 0 not converted, 4 not tried."});
+  const fs::path renamed = root.path() / "renamed";
+  EXPECT_EQ(ReadFile(Utf8String(renamed / "f25.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(Utf8String(renamed / "f26.gns.car")), "car_class=2");
+  EXPECT_EQ(ReadFile(Utf8String(renamed / "f28.gns.car")), "car_class=2");
 }
 
 // Two windows convert the same folder to two series at once: each file ends
