@@ -11,14 +11,20 @@ class RealFileSystem : public FileSystem {
  public:
   // How SyncFiles() makes many files durable at once.
   enum class BatchSync {
-    // Linux: one syncfs() of the files' file system.
+    // Linux: one syncfs() of the files' file system. It writes out what
+    // every program has left unwritten on that file system, so it is quick
+    // only while that is little.
     kFileSystem,
     // fdatasync(), or FlushFileBuffers() on Windows, of the files from a few
-    // threads at once.
+    // threads at once: the system joins their flushes, and writes out
+    // nothing of other programs'.
     kParallel,
+    // kFileSystem while the system holds little unwritten data besides the
+    // batch's, kParallel otherwise; kParallel where there is no syncfs().
+    kAdaptive,
   };
-  // The way chosen for the system, from the benchmark's figures.
-  static constexpr BatchSync kDefaultBatchSync = BatchSync::kParallel;
+  // The way chosen, from the benchmark's figures.
+  static constexpr BatchSync kDefaultBatchSync = BatchSync::kAdaptive;
 
   explicit RealFileSystem(BatchSync batch_sync = kDefaultBatchSync)
       : batch_sync_(batch_sync) {}

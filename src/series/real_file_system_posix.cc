@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -172,7 +173,7 @@ namespace {
 
 // The threads that sync a batch at once: enough to keep a disk's queue
 // full, few enough to start quickly.
-constexpr int kSyncThreads = 8;
+constexpr int kSyncThreads = 16;
 
 // Descriptors kept free for the rest of the program: the window's own
 // files, its connection to the display, the folder watcher.
@@ -192,10 +193,37 @@ Status DataSync(const OpenFile& file) {
 
 Status RealFileSystem::Sync(const OpenFile& file) { return DataSync(file); }
 
+#if defined(__linux__)
+// The data the system holds unwritten, from /proc/meminfo, or -1.
+long long DirtyBytes() {
+  const int fd = open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[4096];
+  const ssize_t got = read(fd, text, sizeof(text) - 1);
+  close(fd);
+  if (got <= 0) return -1;
+  text[got] = '\0';
+  const char* line = std::strstr(text, "\nDirty:");
+  if (line == nullptr) return -1;
+  return std::strtoll(line + 7, nullptr, 10) * 1024;
+}
+
+// How much unwritten data of others a syncfs() may take along for a batch:
+// about what writing the batch's own pages costs.
+constexpr long long kDirtyAllowance = 32ll << 20;
+#endif
+
 Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
   if (files.size() == 1) return Sync(*files.front());
 #if defined(__linux__)
-  if (batch_sync_ == BatchSync::kFileSystem && !files.empty()) {
+  bool whole_file_system = batch_sync_ == BatchSync::kFileSystem;
+  if (batch_sync_ == BatchSync::kAdaptive) {
+    // Each file of the batch has a page or two of its own unwritten.
+    const long long own = static_cast<long long>(files.size()) * 8192;
+    const long long dirty = DirtyBytes();
+    whole_file_system = dirty >= 0 && dirty <= own + kDirtyAllowance;
+  }
+  if (whole_file_system && !files.empty()) {
     // The files of a batch lie in one folder, so on one file system.
     if (syncfs(Descriptor(*files.front())) != 0) {
       return PosixError("sync", files.front()->path, errno);
