@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QStringListModel>
+#include <algorithm>
 
 #include "window/folder_listing.h"
 
@@ -49,12 +50,15 @@ void FileListBox::watch() {
 
 void FileListBox::followFolder() {
   if (!following_) return;
-  const QString highlighted = QString::fromStdString(FileName());
+  // Found again by its bytes: two names may be shown alike.
+  const std::string highlighted = FileName();
   Refresh();
-  if (!highlighted.isEmpty()) {
-    const auto row =
-        static_cast<int>(model_->stringList().indexOf(highlighted));
-    if (row >= 0) SetListIndex(row);
+  if (!highlighted.empty()) {
+    const auto found =
+        std::find(system_names_.begin(), system_names_.end(), highlighted);
+    if (found != system_names_.end()) {
+      SetListIndex(static_cast<int>(found - system_names_.begin()));
+    }
   }
 }
 
@@ -96,11 +100,13 @@ void FileListBox::SetListIndex(int index) {
 int FileListBox::ListCount() const { return model_->rowCount(); }
 
 std::string FileListBox::List(int index) const {
-  return model_->stringList().at(index).toStdString();
+  return system_names_.at(static_cast<std::size_t>(index));
 }
 
 void FileListBox::Refresh() {
-  model_->setStringList(ListMatchingFiles(folder_, pattern_));
+  ListedFiles listed = ListMatchingFiles(folder_, pattern_);
+  system_names_ = std::move(listed.names);
+  model_->setStringList(std::move(listed.shown));
 }
 
 }  // namespace olvesk

@@ -4,6 +4,8 @@
 #include <QListView>
 #include <QString>
 #include <QTimer>
+#include <string>
+#include <vector>
 
 #include "series/controls.h"
 
@@ -28,6 +30,7 @@ class FileListBox : public QListView, public FileList {
 
   QString folder() const { return folder_; }
   void setFolder(const QString& folder);
+  // The names as the list shows them; List() gives each one's bytes.
   QStringList names() const;
 
   // While paused, changes in the folder made by others are not followed;
@@ -55,6 +58,8 @@ class FileListBox : public QListView, public FileList {
   void followFolder();
 
   QStringListModel* model_;
+  // The system's bytes of each listed name, row for row with |model_|.
+  std::vector<std::string> system_names_;
   QFileSystemWatcher* watcher_;
   QTimer settle_timer_;
   bool following_ = true;
