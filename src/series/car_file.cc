@@ -86,26 +86,189 @@ struct Patch {
   char original = 0;      // the byte it overwrote otherwise
 };
 
-// Puts the file back as it was before |patch| after |cause| stopped the
-// conversion. |file| may already be closed.
-ConvertResult RollBack(FileSystem& fs, const std::string& path, OpenFile* file,
-                       const Patch& patch, const Status& cause) {
-  Status status;
-  if (file->native == -1) status = fs.Open(path, file);
-  if (status.ok()) {
-    status = patch.appended ? fs.Truncate(*file, patch.offset)
-                            : fs.Write(*file, patch.offset, &patch.original, 1);
-  }
-  if (status.ok()) status = fs.Sync(*file);
-  if (file->native != -1) {
-    const Status closed = fs.Close(file);
-    if (status.ok()) status = closed;
-  }
+// Puts the open |file| back as it was before |patch| after |cause| stopped
+// the conversion. It works through the same open file, whatever name that
+// file has by now: reopening the name could reach another file.
+ConvertResult RollBack(FileSystem& fs, const OpenFile& file, const Patch& patch,
+                       const Status& cause) {
+  Status status = patch.appended
+                      ? fs.Truncate(file, patch.offset)
+                      : fs.Write(file, patch.offset, &patch.original, 1);
+  if (status.ok()) status = fs.Sync(file);
   if (status.ok()) return Failed(cause);
   return Failed(Status::Error(cause.op(), cause.path(),
                               cause.reason() +
                                   "; the class digit could not be put back (" +
                                   status.ToString() + ")"));
+}
+
+bool SameFile(const FileInfo& a, const FileInfo& b) {
+  return a.kind == b.kind && FileId::Of(a) == FileId::Of(b);
+}
+
+Status Replaced(const std::string& path) {
+  return Status::Error("open", path,
+                       "another program renamed or replaced it just now; it "
+                       "was left as it is");
+}
+
+// The checks before a file is opened: only a plain file with one name is
+// converted, and never onto a folder, onto itself or onto a file in |keep|.
+Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
+                          const std::string& new_path,
+                          const std::set<FileId>* keep, FileInfo* source) {
+  Status status = fs.Stat(path, source);
+  if (!status.ok()) return status;
+  switch (source->kind) {
+    case FileInfo::Kind::kRegular:
+      break;
+    case FileInfo::Kind::kMissing:
+      return Status::Error("open", path, "the file is no longer there");
+    case FileInfo::Kind::kSymlink:
+      return Status::Error(
+          "open", path,
+          "it is a symbolic link; only plain files are converted");
+    default:
+      return Status::Error("open", path, "it is not a plain file");
+  }
+  FileInfo target;
+  status = fs.Stat(new_path, &target);
+  if (!status.ok()) return status;
+  if (target.kind == FileInfo::Kind::kDirectory) {
+    return Status::Error("rename", new_path,
+                         "a folder of that name is in the way");
+  }
+  if (target.kind != FileInfo::Kind::kMissing) {
+    if (FileId::Of(target) == FileId::Of(*source)) {
+      return Status::Error("rename", new_path,
+                           "it is another name for the same file");
+    }
+    if (keep != nullptr && keep->count(FileId::Of(target)) > 0) {
+      return Status::Error("rename", new_path,
+                           "another car file of this run was just converted "
+                           "to that name, which this one would replace");
+    }
+  }
+  // The digit is written in place, so the file's other names would show it
+  // too while keeping their old series code, in a folder where converting
+  // them again may be refused.
+  if (source->links > 1) {
+    return Status::Error(
+        "open", path,
+        "it has other names (hard links) that writing it would change too; "
+        "convert a copy of it instead");
+  }
+  return Status();
+}
+
+// Converts the car file open as |file|, which was checked as |source|.
+ConvertResult ConvertOpenFile(FileSystem& fs, OpenFile* file,
+                              const FileInfo& source,
+                              const std::string& new_path, char target_digit,
+                              const ConvertOptions& options) {
+  const std::string path = file->path;
+  // What was opened must be what was checked.
+  if (!SameFile(file->info, source)) return Failed(Replaced(path));
+  bool locked = false;
+  Status status = fs.TryLock(*file, &locked);
+  if (!status.ok()) return Failed(status);
+  if (!locked) {
+    return Failed(Status::Error(
+        "open", path,
+        "another Olvesk window is converting it; it was left to that window"));
+  }
+  // That other window may have converted and renamed it just before the
+  // lock was taken.
+  FileInfo now;
+  status = fs.Stat(path, &now);
+  if (!status.ok()) return Failed(status);
+  if (!SameFile(now, source)) return Failed(Replaced(path));
+
+  char first_chunk[kScanChunkSize];
+  std::unique_ptr<LargeChunk> large_chunk;
+  char* buffer = first_chunk;
+  std::size_t buffer_size = sizeof(first_chunk);
+  MarkerScanner scanner;
+  std::uint64_t offset = 0;
+  // The first chunk is read whatever it holds; where the data lies is asked
+  // only of a larger file.
+  std::uint64_t data_end = kScanChunkSize;
+  std::size_t got = 0;
+  for (;;) {
+    if (offset >= data_end) {
+      std::uint64_t data_start = offset;
+      status = fs.FindData(*file, offset, &data_start, &data_end);
+      if (!status.ok()) return Failed(status);
+      if (data_start >= data_end) break;  // nothing but holes from here
+      if (data_start > offset) {
+        scanner.Skip(data_start - offset);
+        offset = data_start;
+      }
+    }
+    if (offset > 0 && options.stop && options.stop()) {
+      ConvertResult result;
+      result.outcome = ConvertResult::Outcome::kStopped;
+      return result;
+    }
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(buffer_size, data_end - offset));
+    status = fs.Read(*file, offset, buffer, want, &got);
+    if (!status.ok()) return Failed(status);
+    if (scanner.Feed(buffer, got) || got < want) break;
+    offset += got;
+    if (!large_chunk) {
+      large_chunk = std::make_unique_for_overwrite<LargeChunk>();
+      buffer = large_chunk->bytes;
+      buffer_size = sizeof(large_chunk->bytes);
+    }
+  }
+  if (!scanner.found()) {
+    ConvertResult result;
+    result.outcome = ConvertResult::Outcome::kNoMarker;
+    return result;
+  }
+
+  Patch patch;
+  patch.offset = scanner.offset() + kClassMarker.size();
+  if (patch.offset >= offset && patch.offset < offset + got) {
+    patch.original = buffer[patch.offset - offset];
+  } else {
+    std::size_t one = 0;
+    status = fs.Read(*file, patch.offset, &patch.original, 1, &one);
+    if (!status.ok()) return Failed(status);
+    patch.appended = one == 0;
+  }
+
+  // A one-byte write that fails has written nothing.
+  status = fs.Write(*file, patch.offset, &target_digit, 1);
+  if (!status.ok()) return Failed(status);
+  status = fs.Sync(*file);
+  if (!status.ok()) return RollBack(fs, *file, patch, status);
+  // Where the system renames names, the name must still be this file.
+  status = fs.Stat(path, &now);
+  if (status.ok() && !SameFile(now, source)) status = Replaced(path);
+  if (!status.ok()) return RollBack(fs, *file, patch, status);
+  status = fs.Rename(file, new_path);
+  if (!status.ok()) return RollBack(fs, *file, patch, status);
+  // Another program may have put its own file at the new name since. The
+  // converted file is then gone or nameless, and taking the digit back
+  // leaves any file that still carries the old name as it was.
+  status = fs.Stat(new_path, &now);
+  if (status.ok() && !SameFile(now, source)) {
+    return RollBack(
+        fs, *file, patch,
+        Status::Error("rename", new_path,
+                      "another program put a file of its own at that name "
+                      "right after the conversion; the converted file may "
+                      "be lost"));
+  }
+
+  ConvertResult result;
+  result.outcome = ConvertResult::Outcome::kConverted;
+  result.new_path = new_path;
+  result.id = FileId::Of(source);
+  result.status = status;
+  return result;
 }
 
 }  // namespace
@@ -174,110 +337,35 @@ bool MarkerScanner::Feed(const char* data, std::size_t size) {
   return false;
 }
 
-ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
-                             std::string_view target_code, char target_digit) {
-  const std::string new_path = NewCarFilePath(path, target_code);
+void MarkerScanner::Skip(std::uint64_t size) {
+  if (found_ || size == 0) return;
+  consumed_ += size;
+  tail_size_ = 0;
+}
 
+ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
+                             std::string_view target_code, char target_digit,
+                             const ConvertOptions& options) {
+  const std::string new_path = NewCarFilePath(path, target_code);
   // Refuse, before anything changes, what must never be converted.
   FileInfo source;
-  Status status = fs.Stat(path, &source);
+  Status status = CheckBeforeOpening(fs, path, new_path, options.keep, &source);
   if (!status.ok()) return Failed(status);
-  switch (source.kind) {
-    case FileInfo::Kind::kRegular:
-      break;
-    case FileInfo::Kind::kMissing:
-      return Failed(Status::Error("open", path, "the file is no longer there"));
-    case FileInfo::Kind::kSymlink:
-      return Failed(Status::Error(
-          "open", path,
-          "it is a symbolic link; only plain files are converted"));
-    default:
-      return Failed(Status::Error("open", path, "it is not a plain file"));
-  }
-  FileInfo target;
-  status = fs.Stat(new_path, &target);
-  if (!status.ok()) return Failed(status);
-  if (target.kind == FileInfo::Kind::kDirectory) {
-    return Failed(Status::Error("rename", new_path,
-                                "a folder of that name is in the way"));
-  }
-  if (target.kind != FileInfo::Kind::kMissing &&
-      target.device == source.device && target.inode == source.inode) {
-    return Failed(Status::Error("rename", new_path,
-                                "it is another name for the same file"));
-  }
-  // The digit is written in place, so the file's other names would show it
-  // too while keeping their old series code, in a folder where converting
-  // them again may be refused.
-  if (source.links > 1) {
-    return Failed(Status::Error(
-        "open", path,
-        "it has other names (hard links) that writing it would change too; "
-        "convert a copy of it instead"));
-  }
 
   OpenFile file;
   status = fs.Open(path, &file);
   if (!status.ok()) return Failed(status);
-
-  char first_chunk[kScanChunkSize];
-  std::unique_ptr<LargeChunk> large_chunk;
-  char* buffer = first_chunk;
-  std::size_t buffer_size = sizeof(first_chunk);
-  MarkerScanner scanner;
-  std::uint64_t offset = 0;
-  std::size_t got = 0;
-  for (;;) {
-    status = fs.Read(file, offset, buffer, buffer_size, &got);
-    if (!status.ok()) {
-      fs.Close(&file);
-      return Failed(status);
+  ConvertResult result =
+      ConvertOpenFile(fs, &file, source, new_path, target_digit, options);
+  // A close that fails after the digit and the rename are done changes
+  // neither; it is reported all the same.
+  const Status closed = fs.Close(&file);
+  if (!closed.ok()) {
+    if (result.outcome == ConvertResult::Outcome::kNoMarker) {
+      return Failed(closed);
     }
-    if (scanner.Feed(buffer, got) || got < buffer_size) break;
-    offset += got;
-    if (!large_chunk) {
-      large_chunk = std::make_unique_for_overwrite<LargeChunk>();
-      buffer = large_chunk->bytes;
-      buffer_size = sizeof(large_chunk->bytes);
-    }
+    if (result.converted() && result.status.ok()) result.status = closed;
   }
-  if (!scanner.found()) {
-    status = fs.Close(&file);
-    if (!status.ok()) return Failed(status);
-    ConvertResult result;
-    result.outcome = ConvertResult::Outcome::kNoMarker;
-    return result;
-  }
-
-  Patch patch;
-  patch.offset = scanner.offset() + kClassMarker.size();
-  if (patch.offset < offset + got) {
-    patch.original = buffer[patch.offset - offset];
-  } else {
-    std::size_t one = 0;
-    status = fs.Read(file, patch.offset, &patch.original, 1, &one);
-    if (!status.ok()) {
-      fs.Close(&file);
-      return Failed(status);
-    }
-    patch.appended = one == 0;
-  }
-
-  status = fs.Write(file, patch.offset, &target_digit, 1);
-  if (!status.ok()) {
-    // A one-byte write that fails has written nothing.
-    fs.Close(&file);
-    return Failed(status);
-  }
-  status = fs.Sync(file);
-  if (!status.ok()) return RollBack(fs, path, &file, patch, status);
-  status = fs.Close(&file);
-  if (status.ok()) status = fs.Rename(path, new_path);
-  if (!status.ok()) return RollBack(fs, path, &file, patch, status);
-
-  ConvertResult result;
-  result.outcome = ConvertResult::Outcome::kConverted;
-  result.new_path = new_path;
   return result;
 }
 

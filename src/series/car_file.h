@@ -1,8 +1,11 @@
 #ifndef OLVESK_SERIES_CAR_FILE_H_
 #define OLVESK_SERIES_CAR_FILE_H_
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -50,6 +53,10 @@ class MarkerScanner {
   // Scans the next |size| bytes of the stream. Returns found().
   bool Feed(const char* data, std::size_t size);
 
+  // Passes over |size| bytes known to hold no marker, a hole of a sparse
+  // file: a marker never spans them.
+  void Skip(std::uint64_t size);
+
   bool found() const { return found_; }
   // The stream offset of the first marker, once found.
   std::uint64_t offset() const { return offset_; }
@@ -70,6 +77,15 @@ class MarkerScanner {
 inline constexpr std::size_t kScanChunkSize = 64 * 1024;
 inline constexpr std::size_t kLargeScanChunkSize = 1024 * 1024;
 
+// A file itself, whatever name it goes by: its volume and file number.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+
+  static FileId Of(const FileInfo& info) { return {info.device, info.inode}; }
+  auto operator<=>(const FileId&) const = default;
+};
+
 // What became of one car file.
 struct ConvertResult {
   enum class Outcome {
@@ -77,12 +93,29 @@ struct ConvertResult {
     kNoMarker,   // no class entry: unchanged under its old name
     kFailed,     // not converted; |status| says why; unchanged unless
                  // |status| says it could not be restored
+    kStopped,    // the caller asked to stop while the file was read:
+                 // unchanged under its old name
   };
   Outcome outcome = Outcome::kFailed;
   std::string new_path;
+  FileId id;  // of the converted file
+  // Why it was not converted; for a converted file, what went wrong after
+  // the rename, when the system could not confirm the new name or close the
+  // file.
   Status status;
 
   bool converted() const { return outcome == Outcome::kConverted; }
+};
+
+// What a conversion must keep to besides the file itself.
+struct ConvertOptions {
+  // Files that must never be replaced at the new path: those the same run
+  // has converted already. Checked by identity, so a name that differs only
+  // in letter case on a file system that ignores case is caught too.
+  const std::set<FileId>* keep = nullptr;
+  // Asked after each large read of a big file; true stops the conversion
+  // before anything is written.
+  std::function<bool()> stop;
 };
 
 // Converts the car file at |path| to the target series: writes
@@ -90,10 +123,14 @@ struct ConvertResult {
 // the marker ends the file) and renames the file to NewCarFilePath(), which
 // replaces a file already there. When any step fails the file is restored
 // and keeps its old name. A symbolic link at |path|, a file with other names
-// (hard links), or a folder or the file itself at the new path, is never
-// converted. The file is closed on return.
+// (hard links), a file another conversion holds, or a folder, the file
+// itself or a file of |options.keep| at the new path, is never converted.
+// The file written, restored and renamed is the one file that was checked,
+// held open throughout, never another that takes its name meanwhile. It is
+// closed on return.
 ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
-                             std::string_view target_code, char target_digit);
+                             std::string_view target_code, char target_digit,
+                             const ConvertOptions& options = {});
 
 }  // namespace olvesk
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -10,46 +11,79 @@
 namespace olvesk {
 namespace {
 
-// The files of one run that were not converted, each with the reason.
-class NotConverted {
+// What one run reports file by file: the files that were not converted,
+// each with the reason, and the converted files whose new name the system
+// could not confirm.
+class RunReport {
  public:
   void Add(const std::string& name, const ConvertResult& result) {
-    if (result.outcome == ConvertResult::Outcome::kNoMarker) {
-      Add(name, "it has no \"car_class=\" entry");
+    if (result.converted()) {
+      unconfirmed_.Add(name, result.status.ToString());
+    } else if (result.outcome == ConvertResult::Outcome::kNoMarker) {
+      not_converted_.Add(name, "it has no \"car_class=\" entry");
     } else {
-      Add(name, result.status.ToString());
+      not_converted_.Add(name, result.status.ToString());
     }
   }
-  void Add(const std::string& name, const std::string& reason) {
-    if (count_++ < kMaxReportedFiles) lines_ += "\n" + name + ": " + reason;
+  void AddNotConverted(const std::string& name, const std::string& reason) {
+    not_converted_.Add(name, reason);
   }
+
+  int not_converted() const { return not_converted_.count; }
 
   // Shows the report, if there is anything to report.
   void ShowIn(MessageBox& messages) const {
-    if (count_ == 0) return;
-    std::string text = std::string(kNotConvertedHeading) + "\n" + lines_;
-    if (count_ > kMaxReportedFiles) {
-      text +=
-          "\n... and " + std::to_string(count_ - kMaxReportedFiles) + " more.";
-    }
-    messages.Show(text);
+    std::string text;
+    not_converted_.AppendTo(kNotConvertedHeading, &text);
+    unconfirmed_.AppendTo(kUnconfirmedHeading, &text);
+    if (!text.empty()) messages.Show(text);
   }
 
  private:
-  int count_ = 0;
-  std::string lines_;
+  struct Section {
+    int count = 0;
+    std::string lines;
+
+    void Add(const std::string& name, const std::string& reason) {
+      if (count++ < kMaxReportedFiles) lines += "\n" + name + ": " + reason;
+    }
+    void AppendTo(std::string_view heading, std::string* text) const {
+      if (count == 0) return;
+      if (!text->empty()) *text += "\n\n";
+      *text += std::string(heading) + "\n" + lines;
+      if (count > kMaxReportedFiles) {
+        *text +=
+            "\n... and " + std::to_string(count - kMaxReportedFiles) + " more.";
+      }
+    }
+  };
+  Section not_converted_;
+  Section unconfirmed_;
 };
 
-// How the file system tells names apart: Windows ignores letter case.
+// The name as a file system that ignores letter case sees it. Every run
+// compares names this way, whatever the system: a FAT or exFAT drive ignores
+// case on any system, and two names that differ only in case are rare
+// enough in one folder to be worth refusing.
 std::string NameKey(std::string path) {
-#ifdef _WIN32
   std::transform(path.begin(), path.end(), path.begin(),
                  [](unsigned char c) { return std::tolower(c); });
-#endif
   return path;
 }
 
+// "1 car file" or "3 car files".
+std::string CarFiles(int count) {
+  return std::to_string(count) + (count == 1 ? " car file" : " car files");
+}
+
 }  // namespace
+
+std::string StoppedRunMessage(std::string_view heading, int converted,
+                              int not_converted, int not_tried) {
+  return std::string(heading) + "\n\n" + CarFiles(converted) + " converted, " +
+         std::to_string(not_converted) + " not converted, " +
+         std::to_string(not_tried) + " not tried.";
+}
 
 ConvertCommand::ConvertCommand(FileSystem& fs, const DirectoryList& dir_list,
                                FileList& file_list, const CheckBox& modify_all,
@@ -62,89 +96,127 @@ ConvertCommand::ConvertCommand(FileSystem& fs, const DirectoryList& dir_list,
       progress_(progress) {}
 
 void ConvertCommand::Run(std::string target_code, char target_digit) {
+  // Everything the run works on is taken now, once.
   const std::string folder = dir_list_.Path();
   const std::string folder_code = FolderSeriesCode(folder);
-  NotConverted not_converted;
-  bool converted_any = false;
-  // The new names given in this run. Two listed files may map to the same
-  // new name (a.gns.car and a.cts.car both become a.pta.car); the second
-  // must not replace what the first became.
-  std::unordered_set<std::string> made;
-
-  // Converts one listed file; false when it lies in its own series' folder.
-  auto convert = [&](const std::string& name) {
-    const std::string path = CarFilePath(folder, name);
-    if (FileSeriesCode(path) == folder_code) return false;
-    const std::string new_path = NewCarFilePath(path, target_code);
-    if (made.count(NameKey(new_path)) > 0) {
-      not_converted.Add(
-          name, "another car file of this run was just renamed to " + new_path +
-                    ", which this one would replace");
-      return true;
-    }
-    const ConvertResult result =
-        ConvertCarFile(fs_, path, target_code, target_digit);
-    if (result.converted()) {
-      converted_any = true;
-      made.insert(NameKey(new_path));
-    } else {
-      not_converted.Add(name, result);
-    }
-    return true;
-  };
-  // The renames of this run survive a power cut once the folder is synced.
-  auto sync_renames = [&] {
-    if (!converted_any) return;
-    const Status synced = fs_.SyncDir(folder);
-    if (!synced.ok()) {
-      messages_.Show(std::string(kNotSyncedMessage) + "\n\n" +
-                     synced.ToString());
-    }
-  };
-  // Stops the run at a file in its own series' folder. Files converted
-  // before it stay converted.
-  auto refuse = [&] {
-    if (converted_any) file_list_.Refresh();
-    not_converted.ShowIn(messages_);
-    sync_renames();
-    messages_.Show(std::string(kOwnSeriesFolderMessage));
-  };
-
   const int modify_all = modify_all_.Value();
+  std::vector<std::string> names;
   if (modify_all == 1) {
     // Take the listed names once, in the list's order: every file is tried
     // once, and the run costs one listing however many files there are.
-    std::vector<std::string> names(file_list_.ListCount());
+    names.resize(file_list_.ListCount());
     for (int i = 0; i < static_cast<int>(names.size()); ++i) {
       names[i] = file_list_.List(i);
     }
     if (!names.empty()) file_list_.SetListIndex(0);
-    progress_.Begin(static_cast<int>(names.size()));
-    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
-      if (!convert(names[i])) {
-        progress_.End();
-        refuse();
-        return;
-      }
-      progress_.Advance(i + 1);
-    }
-    progress_.End();
   } else if (modify_all == 0) {
-    const std::string name = file_list_.FileName();
-    if (name.empty()) {
+    names.push_back(file_list_.FileName());
+    if (names.front().empty()) {
       messages_.Show(std::string(kNothingHighlightedMessage));
       return;
     }
-    if (!convert(name)) {
-      refuse();
-      return;
+  }
+  // Tells a file that went away from a folder that did.
+  auto folder_gone = [&] {
+    FileInfo now;
+    return fs_.Stat(folder, &now).ok() &&
+           now.kind != FileInfo::Kind::kDirectory;
+  };
+
+  RunReport report;
+  int converted = 0;
+  // The new names and the files this run has made. Two listed files may map
+  // to the same new name (a.gns.car and a.cts.car both become a.pta.car, or
+  // A.gns.car and a.cts.car on a drive that ignores case); the second must
+  // not replace what the first became.
+  std::unordered_set<std::string> made_names;
+  std::set<FileId> made_files;
+  ConvertOptions options;
+  options.keep = &made_files;
+  options.stop = [this] { return progress_.Cancelled(); };
+
+  enum class Stop { kNone, kOwnSeries, kCancelled, kFolderGone };
+  Stop stop = Stop::kNone;
+  int tried = 0;
+  if (!names.empty()) progress_.Begin(static_cast<int>(names.size()));
+  for (; tried < static_cast<int>(names.size()); ++tried) {
+    if (progress_.Cancelled()) {
+      stop = Stop::kCancelled;
+      break;
+    }
+    const std::string& name = names[tried];
+    const std::string path = CarFilePath(folder, name);
+    if (FileSeriesCode(path) == folder_code) {
+      stop = Stop::kOwnSeries;
+      break;
+    }
+    const std::string new_path = NewCarFilePath(path, target_code);
+    if (made_names.count(NameKey(new_path)) > 0) {
+      report.AddNotConverted(
+          name, "another car file of this run was just renamed to " + new_path +
+                    ", which this one would replace");
+      progress_.Advance(tried + 1);
+      continue;
+    }
+    const ConvertResult result =
+        ConvertCarFile(fs_, path, target_code, target_digit, options);
+    if (result.converted()) {
+      ++converted;
+      made_names.insert(NameKey(new_path));
+      made_files.insert(result.id);
+      if (!result.status.ok()) report.Add(name, result);
+    } else if (result.outcome == ConvertResult::Outcome::kStopped) {
+      stop = Stop::kCancelled;
+      break;
+    } else if (result.outcome == ConvertResult::Outcome::kFailed &&
+               folder_gone()) {
+      stop = Stop::kFolderGone;
+      break;
+    } else {
+      report.Add(name, result);
+    }
+    progress_.Advance(tried + 1);
+  }
+  if (!names.empty()) progress_.End();
+
+  // Finish: the list shows what is there now, files left over are named,
+  // the renames are made durable, and the user learns how the run ended.
+  if (stop == Stop::kNone || converted > 0) file_list_.Refresh();
+  report.ShowIn(messages_);
+  if (converted > 0 && stop != Stop::kFolderGone) {
+    const Status synced = fs_.SyncDir(folder);
+    if (!synced.ok()) {
+      messages_.Show(NotSyncedMessage(converted) + "\n\n" + synced.ToString());
     }
   }
+  const int not_tried = static_cast<int>(names.size()) - tried;
+  switch (stop) {
+    case Stop::kNone:
+      messages_.Show(std::string(kDoneMessage));
+      break;
+    case Stop::kOwnSeries:
+      messages_.Show(std::string(kOwnSeriesFolderMessage));
+      break;
+    case Stop::kCancelled:
+      messages_.Show(StoppedRunMessage(kCancelledHeading, converted,
+                                       report.not_converted(), not_tried));
+      break;
+    case Stop::kFolderGone:
+      messages_.Show(StoppedRunMessage(
+          "The folder " + folder +
+              " was renamed or removed while its car files were being "
+              "converted, so the run stopped there.",
+          converted, report.not_converted(), not_tried));
+      break;
+  }
+}
 
-  file_list_.Refresh();
-  not_converted.ShowIn(messages_);
-  sync_renames();
-  messages_.Show(std::string(kDoneMessage));
+std::string NotSyncedMessage(int converted) {
+  return CarFiles(converted) +
+         " converted, but the system could not confirm that the new names "
+         "are safely on disk: if the power fails now, some may come back "
+         "under their old names with the new class digit. Converting them "
+         "again finishes them.";
 }
 
 }  // namespace olvesk

@@ -16,13 +16,22 @@ inline constexpr std::string_view kDoneMessage = "Done Converting Car files";
 inline constexpr std::string_view kNothingHighlightedMessage =
     "No car file is highlighted. Click a car file in the list to convert it, "
     "or check \"Modify All?\" to convert every listed file.";
-inline constexpr std::string_view kNotSyncedMessage =
-    "The files were converted, but the system could not confirm that their "
-    "new names are safely on disk; they may be lost if the power fails now.";
 // The first line of what a cancelled run says; the counts follow.
 inline constexpr std::string_view kCancelledHeading = "The run was cancelled.";
 inline constexpr std::string_view kNotConvertedHeading =
     "These car files were not converted:";
+inline constexpr std::string_view kUnconfirmedHeading =
+    "These car files were converted, but the system reported a problem:";
+
+// What a run that converted |converted| files says when the folder could
+// not be synced after their renames.
+std::string NotSyncedMessage(int converted);
+
+// What a run says when it stops before its end: |heading|, then how many
+// files were converted, how many were tried but not converted, and how many
+// were not tried.
+std::string StoppedRunMessage(std::string_view heading, int converted,
+                              int not_converted, int not_tried);
 
 // At most this many files are named one by one in the report of a run.
 inline constexpr int kMaxReportedFiles = 20;

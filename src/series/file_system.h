@@ -22,11 +22,15 @@ struct FileInfo {
 };
 
 // A file opened by FileSystem::Open(). It remembers its path so that every
-// failure on it can name the file.
+// failure on it can name the file, and what the open file itself is.
 struct OpenFile {
   std::string path;
   std::intptr_t native = -1;  // a descriptor or a HANDLE, as the system has it
+  FileInfo info;              // of the open file, read when it was opened
 };
+
+// The largest offset there is: no end known.
+inline constexpr std::uint64_t kNoEnd = ~std::uint64_t{0};
 
 // The few file-system calls a conversion needs. Paths are UTF-8. Every call
 // reports failure through its Status and never throws.
@@ -38,9 +42,27 @@ class FileSystem {
   // followed. A path that does not exist is not an error: it yields kMissing.
   virtual Status Stat(const std::string& path, FileInfo* info) = 0;
 
-  // Opens the existing regular file at |path| for binary reading and writing.
-  // Never creates a file and never follows a symbolic link at |path|.
+  // Opens the existing regular file at |path| for binary reading and writing
+  // and fills |file->info| from the open file itself. Never creates a file,
+  // never follows a symbolic link at |path| and never waits: a FIFO or a
+  // device is refused, checked on what was opened, so a file swapped in
+  // after a Stat() is caught too.
   virtual Status Open(const std::string& path, OpenFile* file) = 0;
+
+  // Takes this process's exclusive conversion lock on |file| without
+  // waiting: |*locked| is false when another process holds it. Other
+  // programs can still read and write the file; the lock only keeps two
+  // conversions apart. It is the system's own lock, released by Close() or
+  // when the process ends however it ends, and leaves no file behind.
+  virtual Status TryLock(const OpenFile& file, bool* locked) = 0;
+
+  // Where |file| holds data at or after |offset|: |*start| is the first
+  // offset from |offset| on that may hold data and |*end| the end of that
+  // stretch. Bytes in between, holes of a sparse file, read as zeros. With
+  // no data after |offset|, |*start| == |*end|. Where the system cannot
+  // tell, |*start| is |offset| and |*end| is kNoEnd.
+  virtual Status FindData(const OpenFile& file, std::uint64_t offset,
+                          std::uint64_t* start, std::uint64_t* end) = 0;
 
   // Reads up to |size| bytes at |offset| into |data| and sets |*read| to the
   // count; fewer than |size| bytes only at the end of the file.
@@ -60,9 +82,13 @@ class FileSystem {
   // Closes |file|. The file is released even when an error is reported.
   virtual Status Close(OpenFile* file) = 0;
 
-  // Renames |from| to |to| in one atomic step; a file already at |to| is
-  // replaced in that same step. Both paths lie in the same folder.
-  virtual Status Rename(const std::string& from, const std::string& to) = 0;
+  // Renames the open |file|, which lies at |file->path|, to |to| in one
+  // atomic step; a file already at |to| is replaced in that same step. Both
+  // paths lie in the same folder. Where the system can, the open file itself
+  // is renamed, whatever name it has now; elsewhere the name |file->path| is,
+  // so the caller checks that it still names the open file just before. On
+  // success |file->path| becomes |to|. The file stays open either way.
+  virtual Status Rename(OpenFile* file, const std::string& to) = 0;
 
   // Returns once the entries of folder |dir| (a rename in it) are on stable
   // storage. Succeeds without doing anything where the system has no need.
@@ -83,6 +109,13 @@ class FileSystemWrapper : public FileSystem {
   Status Open(const std::string& path, OpenFile* file) override {
     return target_.Open(path, file);
   }
+  Status TryLock(const OpenFile& file, bool* locked) override {
+    return target_.TryLock(file, locked);
+  }
+  Status FindData(const OpenFile& file, std::uint64_t offset,
+                  std::uint64_t* start, std::uint64_t* end) override {
+    return target_.FindData(file, offset, start, end);
+  }
   Status Read(const OpenFile& file, std::uint64_t offset, char* data,
               std::size_t size, std::size_t* read) override {
     return target_.Read(file, offset, data, size, read);
@@ -96,8 +129,8 @@ class FileSystemWrapper : public FileSystem {
   }
   Status Sync(const OpenFile& file) override { return target_.Sync(file); }
   Status Close(OpenFile* file) override { return target_.Close(file); }
-  Status Rename(const std::string& from, const std::string& to) override {
-    return target_.Rename(from, to);
+  Status Rename(OpenFile* file, const std::string& to) override {
+    return target_.Rename(file, to);
   }
   Status SyncDir(const std::string& dir) override {
     return target_.SyncDir(dir);

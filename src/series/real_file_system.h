@@ -11,6 +11,9 @@ class RealFileSystem : public FileSystem {
  public:
   Status Stat(const std::string& path, FileInfo* info) override;
   Status Open(const std::string& path, OpenFile* file) override;
+  Status TryLock(const OpenFile& file, bool* locked) override;
+  Status FindData(const OpenFile& file, std::uint64_t offset,
+                  std::uint64_t* start, std::uint64_t* end) override;
   Status Read(const OpenFile& file, std::uint64_t offset, char* data,
               std::size_t size, std::size_t* read) override;
   Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
@@ -18,7 +21,7 @@ class RealFileSystem : public FileSystem {
   Status Truncate(const OpenFile& file, std::uint64_t size) override;
   Status Sync(const OpenFile& file) override;
   Status Close(OpenFile* file) override;
-  Status Rename(const std::string& from, const std::string& to) override;
+  Status Rename(OpenFile* file, const std::string& to) override;
   Status SyncDir(const std::string& dir) override;
 };
 

@@ -1,21 +1,47 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "series/real_file_system.h"
 
 namespace olvesk {
 namespace {
 
-// The one place an errno becomes a Status.
+// The one place an errno becomes a Status. The system's text for
+// ENAMETOOLONG speaks of a file name, but it is as often the whole path.
 Status PosixError(const char* op, const std::string& path, int error) {
+  if (error == ENAMETOOLONG) {
+    return Status::Error(op, path,
+                         "the path is too long for the system (" +
+                             std::to_string(path.size()) + " bytes)");
+  }
   return Status::Error(op, path, std::strerror(error));
 }
 
 int Descriptor(const OpenFile& file) { return static_cast<int>(file.native); }
+
+FileInfo InfoOf(const struct stat& st) {
+  FileInfo info;
+  if (S_ISREG(st.st_mode)) {
+    info.kind = FileInfo::Kind::kRegular;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = FileInfo::Kind::kDirectory;
+  } else if (S_ISLNK(st.st_mode)) {
+    info.kind = FileInfo::Kind::kSymlink;
+  } else {
+    info.kind = FileInfo::Kind::kOther;
+  }
+  info.device = st.st_dev;
+  info.inode = st.st_ino;
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.links = static_cast<std::uint64_t>(st.st_nlink);
+  return info;
+}
 
 }  // namespace
 
@@ -26,27 +52,77 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
     if (errno == ENOENT || errno == ENOTDIR) return Status();
     return PosixError("stat", path, errno);
   }
-  if (S_ISREG(st.st_mode)) {
-    info->kind = FileInfo::Kind::kRegular;
-  } else if (S_ISDIR(st.st_mode)) {
-    info->kind = FileInfo::Kind::kDirectory;
-  } else if (S_ISLNK(st.st_mode)) {
-    info->kind = FileInfo::Kind::kSymlink;
-  } else {
-    info->kind = FileInfo::Kind::kOther;
-  }
-  info->device = st.st_dev;
-  info->inode = st.st_ino;
-  info->size = static_cast<std::uint64_t>(st.st_size);
-  info->links = static_cast<std::uint64_t>(st.st_nlink);
+  *info = InfoOf(st);
   return Status();
 }
 
 Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return PosixError("open", path, errno);
+  // O_NONBLOCK: a FIFO put in the file's place opens at once instead of
+  // waiting for a writer; it is refused below. On a regular file the flag
+  // changes nothing.
+  const int fd =
+      open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      return Status::Error("open", path,
+                           "it is a symbolic link; only plain files are "
+                           "converted");
+    }
+    return PosixError("open", path, errno);
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    const int error = errno;
+    close(fd);
+    return PosixError("open", path, error);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    return Status::Error("open", path, "it is not a plain file");
+  }
   file->path = path;
   file->native = fd;
+  file->info = InfoOf(st);
+  return Status();
+}
+
+Status RealFileSystem::TryLock(const OpenFile& file, bool* locked) {
+  *locked = false;
+  while (flock(Descriptor(file), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return Status();
+    return PosixError("lock", file.path, errno);
+  }
+  *locked = true;
+  return Status();
+}
+
+Status RealFileSystem::FindData(const OpenFile& file, std::uint64_t offset,
+                                std::uint64_t* start, std::uint64_t* end) {
+  *start = offset;
+  *end = kNoEnd;
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+  const int fd = Descriptor(file);
+  const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+  if (data < 0) {
+    // ENXIO: nothing but a hole, or nothing at all, from |offset| on.
+    if (errno == ENXIO) {
+      *end = offset;
+      return Status();
+    }
+    // The file system cannot tell: all of the file may hold data.
+    if (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP) {
+      return Status();
+    }
+    return PosixError("seek", file.path, errno);
+  }
+  const off_t hole = lseek(fd, data, SEEK_HOLE);
+  if (hole < 0) return PosixError("seek", file.path, errno);
+  *start = static_cast<std::uint64_t>(data);
+  *end = static_cast<std::uint64_t>(hole);
+#else
+  (void)file;
+#endif
   return Status();
 }
 
@@ -111,10 +187,13 @@ Status RealFileSystem::Close(OpenFile* file) {
   return Status();
 }
 
-Status RealFileSystem::Rename(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    return PosixError("rename", from, errno);
+Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
+  // POSIX renames names, not open files: the caller has just checked that
+  // file->path still names this one.
+  if (rename(file->path.c_str(), to.c_str()) != 0) {
+    return PosixError("rename", file->path, errno);
   }
+  file->path = to;
   return Status();
 }
 

@@ -70,9 +70,13 @@ class KillingFileSystem : public FileSystemWrapper {
     return Around("close", file->path,
                   [&] { return FileSystemWrapper::Close(file); });
   }
-  Status Rename(const std::string& from, const std::string& to) override {
-    return Around("rename", from,
-                  [&] { return FileSystemWrapper::Rename(from, to); });
+  Status TryLock(const OpenFile& file, bool* locked) override {
+    return Around("lock", file.path,
+                  [&] { return FileSystemWrapper::TryLock(file, locked); });
+  }
+  Status Rename(OpenFile* file, const std::string& to) override {
+    return Around("rename", file->path,
+                  [&] { return FileSystemWrapper::Rename(file, to); });
   }
   Status SyncDir(const std::string& dir) override {
     return Around("syncdir", dir,

@@ -155,9 +155,9 @@ std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
   return messages.shown_;
 }
 
-// A run writes each file's digit, syncs and closes the file, and only then
-// renames it; the folder is synced once, after the last rename. So after a
-// power cut a file is whole under its old name or its new one.
+// A run writes each file's digit and syncs it, and only then renames the
+// file it holds open; the folder is synced once, after the last rename. So
+// after a power cut a file is whole under its old name or its new one.
 TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
   VirtualFileSystem vfs;
   const std::string folder = "/sim/cup/cars";
@@ -176,13 +176,13 @@ TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
                           "open " + a,
                           "write " + a + " @10 4",
                           "sync " + a,
-                          "close " + a,
                           "rename " + a + " " + a_new,
+                          "close " + a_new,
                           "open " + b,
                           "write " + b + " @10 4",
                           "sync " + b,
-                          "close " + b,
                           "rename " + b + " " + b_new,
+                          "close " + b_new,
                           "open " + c,
                           "close " + c,
                           "syncdir " + folder,
@@ -206,22 +206,23 @@ TEST(DurabilityTest, SyncsTheFolderWhenARunStopsAtAnOwnSeriesFile) {
             std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
 }
 
-// When the rename fails the old byte is written back and synced before the
-// failure is reported, so the file is whole under its old name on disk too.
+// When the rename fails the old byte is written back through the file still
+// open, never by opening the name again, and synced before the failure is
+// reported, so the file is whole under its old name on disk too.
 TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
   VirtualFileSystem vfs;
   const std::string path = "/sim/cup/cars/a.gns.car";
   vfs.Create(path, "car_class=2\n");
   FaultInjectingFileSystem fs(vfs);
-  fs.fail_at_ = 8;  // stat, stat, open, read, write, sync, close, rename
+  // stat, stat, open, lock, stat, read, write, sync, stat, rename
+  fs.fail_at_ = 10;
   const ConvertResult result = ConvertCarFile(fs, path, "pta", '4');
-  ASSERT_EQ(fs.calls_log_.at(7), "!rename " + path);
+  ASSERT_EQ(fs.calls_log_.at(9), "!rename " + path);
   EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
   EXPECT_EQ(vfs.log_,
             (std::vector<std::string>{
                 "open " + path, "write " + path + " @10 4", "sync " + path,
-                "close " + path, "open " + path, "write " + path + " @10 2",
-                "sync " + path, "close " + path}));
+                "write " + path + " @10 2", "sync " + path, "close " + path}));
   EXPECT_EQ(vfs.Contents(path), "car_class=2\n");
 }
 

@@ -30,6 +30,19 @@ Status FaultInjectingFileSystem::Open(const std::string& path, OpenFile* file) {
   return FileSystemWrapper::Open(path, file);
 }
 
+Status FaultInjectingFileSystem::TryLock(const OpenFile& file, bool* locked) {
+  if (Fails("lock", file.path)) return Injected("lock", file.path);
+  return FileSystemWrapper::TryLock(file, locked);
+}
+
+Status FaultInjectingFileSystem::FindData(const OpenFile& file,
+                                          std::uint64_t offset,
+                                          std::uint64_t* start,
+                                          std::uint64_t* end) {
+  if (Fails("finddata", file.path)) return Injected("finddata", file.path);
+  return FileSystemWrapper::FindData(file, offset, start, end);
+}
+
 Status FaultInjectingFileSystem::Read(const OpenFile& file,
                                       std::uint64_t offset, char* data,
                                       std::size_t size, std::size_t* read) {
@@ -64,10 +77,9 @@ Status FaultInjectingFileSystem::Close(OpenFile* file) {
   return FileSystemWrapper::Close(file);
 }
 
-Status FaultInjectingFileSystem::Rename(const std::string& from,
-                                        const std::string& to) {
-  if (Fails("rename", from)) return Injected("rename", from);
-  return FileSystemWrapper::Rename(from, to);
+Status FaultInjectingFileSystem::Rename(OpenFile* file, const std::string& to) {
+  if (Fails("rename", file->path)) return Injected("rename", file->path);
+  return FileSystemWrapper::Rename(file, to);
 }
 
 Status FaultInjectingFileSystem::SyncDir(const std::string& dir) {

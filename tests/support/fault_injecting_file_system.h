@@ -20,6 +20,9 @@ class FaultInjectingFileSystem : public FileSystemWrapper {
 
   Status Stat(const std::string& path, FileInfo* info) override;
   Status Open(const std::string& path, OpenFile* file) override;
+  Status TryLock(const OpenFile& file, bool* locked) override;
+  Status FindData(const OpenFile& file, std::uint64_t offset,
+                  std::uint64_t* start, std::uint64_t* end) override;
   Status Read(const OpenFile& file, std::uint64_t offset, char* data,
               std::size_t size, std::size_t* read) override;
   Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
@@ -27,7 +30,7 @@ class FaultInjectingFileSystem : public FileSystemWrapper {
   Status Truncate(const OpenFile& file, std::uint64_t size) override;
   Status Sync(const OpenFile& file) override;
   Status Close(OpenFile* file) override;
-  Status Rename(const std::string& from, const std::string& to) override;
+  Status Rename(OpenFile* file, const std::string& to) override;
   Status SyncDir(const std::string& dir) override;
 
   int fail_at_ = 0;  // 0: never fail

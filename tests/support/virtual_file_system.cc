@@ -19,16 +19,35 @@ std::string VirtualFileSystem::Contents(const std::string& path) const {
   return it == entries_.end() ? "<missing>" : it->second.contents;
 }
 
+std::map<std::string, VirtualFileSystem::Entry>::iterator
+VirtualFileSystem::Find(const std::string& path) {
+  if (!ignore_case_) return entries_.find(path);
+  const auto lower = [](std::string text) {
+    for (char& c : text) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+  };
+  const std::string key = lower(path);
+  return std::find_if(entries_.begin(), entries_.end(), [&](const auto& entry) {
+    return lower(entry.first) == key;
+  });
+}
+
+// An open file follows its inode, wherever renames take it; a file removed
+// or replaced meanwhile leaves its handles with nothing.
 VirtualFileSystem::Entry* VirtualFileSystem::FileOf(const OpenFile& file) {
   const auto handle = open_.find(file.native);
   if (handle == open_.end()) return nullptr;
-  const auto entry = entries_.find(handle->second);
-  return entry == entries_.end() ? nullptr : &entry->second;
+  for (auto& [path, entry] : entries_) {
+    if (entry.inode == handle->second) return &entry;
+  }
+  return nullptr;
 }
 
 Status VirtualFileSystem::Stat(const std::string& path, FileInfo* info) {
   *info = FileInfo();
-  const auto it = entries_.find(path);
+  const auto it = Find(path);
   if (it == entries_.end()) return Status();
   info->kind = it->second.kind;
   info->inode = it->second.inode;
@@ -37,15 +56,36 @@ Status VirtualFileSystem::Stat(const std::string& path, FileInfo* info) {
 }
 
 Status VirtualFileSystem::Open(const std::string& path, OpenFile* file) {
-  const auto it = entries_.find(path);
+  const auto it = Find(path);
   if (it == entries_.end()) return Status::Error("open", path, "no such file");
   if (it->second.kind != FileInfo::Kind::kRegular) {
     return Status::Error("open", path, "not a plain file");
   }
   file->path = path;
   file->native = next_handle_++;
-  open_[file->native] = path;
+  Stat(path, &file->info);
+  open_[file->native] = it->second.inode;
   log_.push_back("open " + path);
+  return Status();
+}
+
+Status VirtualFileSystem::TryLock(const OpenFile& file, bool* locked) {
+  const auto handle = open_.find(file.native);
+  if (handle == open_.end())
+    return Status::Error("lock", file.path, "bad handle");
+  const std::uint64_t inode = handle->second;
+  const auto holder = locks_.find(inode);
+  *locked = locked_elsewhere_.count(inode) == 0 &&
+            (holder == locks_.end() || holder->second == file.native);
+  if (*locked) locks_[inode] = file.native;
+  return Status();
+}
+
+Status VirtualFileSystem::FindData(const OpenFile& file, std::uint64_t offset,
+                                   std::uint64_t* start, std::uint64_t* end) {
+  if (!FileOf(file)) return Status::Error("finddata", file.path, "bad handle");
+  *start = offset;
+  *end = kNoEnd;
   return Status();
 }
 
@@ -89,6 +129,8 @@ Status VirtualFileSystem::Sync(const OpenFile& file) {
 }
 
 Status VirtualFileSystem::Close(OpenFile* file) {
+  std::erase_if(locks_,
+                [&](const auto& lock) { return lock.second == file->native; });
   const bool known = open_.erase(file->native) > 0;
   file->native = -1;
   if (!known) return Status::Error("close", file->path, "bad handle");
@@ -96,20 +138,23 @@ Status VirtualFileSystem::Close(OpenFile* file) {
   return Status();
 }
 
-Status VirtualFileSystem::Rename(const std::string& from,
-                                 const std::string& to) {
-  const auto source = entries_.find(from);
+Status VirtualFileSystem::Rename(OpenFile* file, const std::string& to) {
+  const std::string from = file->path;
+  const auto source = Find(from);
   if (source == entries_.end()) {
     return Status::Error("rename", from, "no such file");
   }
-  const auto target = entries_.find(to);
+  const auto target = Find(to);
   if (target != entries_.end() &&
       target->second.kind == FileInfo::Kind::kDirectory) {
     return Status::Error("rename", from, "is a directory");
   }
+  const bool replaces = target != entries_.end() && target != source;
   Entry moved = source->second;
   entries_.erase(source);
+  if (replaces) entries_.erase(target);
   entries_[to] = moved;
+  file->path = to;
   log_.push_back("rename " + from + " " + to);
   return Status();
 }

@@ -2,6 +2,7 @@
 #define OLVESK_TESTS_SUPPORT_VIRTUAL_FILE_SYSTEM_H_
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,9 @@
 namespace olvesk {
 
 // An in-memory file system. Files and folders live in |entries_|, keyed by
-// path; every call that changes something is written to |log_|.
+// path; every call that changes something is written to |log_|. With
+// |ignore_case_| set it finds names without regard to ASCII letter case, as
+// a FAT or exFAT drive does.
 class VirtualFileSystem : public FileSystem {
  public:
   struct Entry {
@@ -27,6 +30,9 @@ class VirtualFileSystem : public FileSystem {
 
   Status Stat(const std::string& path, FileInfo* info) override;
   Status Open(const std::string& path, OpenFile* file) override;
+  Status TryLock(const OpenFile& file, bool* locked) override;
+  Status FindData(const OpenFile& file, std::uint64_t offset,
+                  std::uint64_t* start, std::uint64_t* end) override;
   Status Read(const OpenFile& file, std::uint64_t offset, char* data,
               std::size_t size, std::size_t* read) override;
   Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
@@ -34,15 +40,21 @@ class VirtualFileSystem : public FileSystem {
   Status Truncate(const OpenFile& file, std::uint64_t size) override;
   Status Sync(const OpenFile& file) override;
   Status Close(OpenFile* file) override;
-  Status Rename(const std::string& from, const std::string& to) override;
+  Status Rename(OpenFile* file, const std::string& to) override;
   Status SyncDir(const std::string& dir) override;
 
   std::map<std::string, Entry> entries_;
   std::vector<std::string> log_;
-  // Paths of the files open now, by handle.
-  std::map<std::intptr_t, std::string> open_;
+  // The inodes of the files open now, by handle.
+  std::map<std::intptr_t, std::uint64_t> open_;
+  // Inodes locked by a handle of this file system, and those that another
+  // process holds.
+  std::map<std::uint64_t, std::intptr_t> locks_;
+  std::set<std::uint64_t> locked_elsewhere_;
+  bool ignore_case_ = false;
 
  private:
+  std::map<std::string, Entry>::iterator Find(const std::string& path);
   Entry* FileOf(const OpenFile& file);
 
   std::intptr_t next_handle_ = 1;

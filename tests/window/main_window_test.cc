@@ -64,11 +64,11 @@ class MessageCatcher {
 class SlowFileSystem : public olvesk::FileSystemWrapper {
  public:
   using FileSystemWrapper::FileSystemWrapper;
-  olvesk::Status Rename(const std::string& from,
+  olvesk::Status Rename(olvesk::OpenFile* file,
                         const std::string& to) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (on_rename) on_rename();
-    return FileSystemWrapper::Rename(from, to);
+    return FileSystemWrapper::Rename(file, to);
   }
   std::function<void()> on_rename;
 };
