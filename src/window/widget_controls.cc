@@ -26,7 +26,7 @@ void ProgressDialog::Begin(int total) {
   dialog_->setWindowModality(Qt::WindowModal);
   dialog_->setAutoClose(false);
   dialog_->setAutoReset(false);
-  // update() decides when the dialog shows, not the dialog's own estimate.
+  // keepUp() decides when the dialog shows, not the dialog's own estimate.
   dialog_->setMinimumDuration(std::numeric_limits<int>::max());
   dialog_->setRange(0, total);
   dialog_->setValue(0);
@@ -45,7 +45,7 @@ void ProgressDialog::Begin(int total) {
 
 void ProgressDialog::Advance(int done) {
   done_ = done;
-  update();
+  keepUp();
 }
 
 void ProgressDialog::End() {
@@ -54,11 +54,11 @@ void ProgressDialog::End() {
 }
 
 bool ProgressDialog::Cancelled() {
-  update();
+  keepUp();
   return cancelled_;
 }
 
-void ProgressDialog::update() {
+void ProgressDialog::keepUp() {
   if (!dialog_ || since_update_.elapsed() < kEventsEveryMs) return;
   since_update_.restart();
   if (!shown_ && !cancelled_ && since_begin_.elapsed() >= kShowAfterMs) {

@@ -74,7 +74,9 @@ class ProgressDialog : public ProgressReport {
   static constexpr int kEventsEveryMs = 50;
 
  private:
-  void update();
+  // Shows the dialog once the run has gone on for kShowAfterMs, redraws it
+  // and handles the waiting events, at most every kEventsEveryMs.
+  void keepUp();
 
   QWidget* parent_;
   QPointer<QProgressDialog> dialog_;
