@@ -3,9 +3,6 @@
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QStringListModel>
-#include <algorithm>
-
-#include "window/folder_listing.h"
 
 namespace olvesk {
 
@@ -53,11 +50,11 @@ void FileListBox::followFolder() {
   // Found again by its bytes: two names may be shown alike.
   const std::string highlighted = FileName();
   Refresh();
-  if (!highlighted.empty()) {
-    const auto found =
-        std::find(system_names_.begin(), system_names_.end(), highlighted);
-    if (found != system_names_.end()) {
-      SetListIndex(static_cast<int>(found - system_names_.begin()));
+  if (highlighted.empty()) return;
+  for (int row = 0; row < ListCount(); ++row) {
+    if (listed_.Name(row) == highlighted) {
+      SetListIndex(row);
+      return;
     }
   }
 }
@@ -100,13 +97,12 @@ void FileListBox::SetListIndex(int index) {
 int FileListBox::ListCount() const { return model_->rowCount(); }
 
 std::string FileListBox::List(int index) const {
-  return system_names_.at(static_cast<std::size_t>(index));
+  return std::string(listed_.Name(index));
 }
 
 void FileListBox::Refresh() {
-  ListedFiles listed = ListMatchingFiles(folder_, pattern_);
-  system_names_ = std::move(listed.names);
-  model_->setStringList(std::move(listed.shown));
+  listed_ = ListMatchingFiles(folder_, pattern_);
+  model_->setStringList(listed_.shown);
 }
 
 }  // namespace olvesk

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QTimer>
 #include <string>
-#include <vector>
 
 #include "series/controls.h"
+#include "window/folder_listing.h"
 
 class QFileSystemWatcher;
 class QStringListModel;
@@ -58,8 +58,8 @@ class FileListBox : public QListView, public FileList {
   void followFolder();
 
   QStringListModel* model_;
-  // The system's bytes of each listed name, row for row with |model_|.
-  std::vector<std::string> system_names_;
+  // What the list shows, which |model_| shares, and each name's bytes.
+  ListedFiles listed_;
   QFileSystemWatcher* watcher_;
   QTimer settle_timer_;
   bool following_ = true;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -91,15 +92,15 @@ class NameFilter {
 
 // The names to list, sorted by name ignoring case: by their lower-case
 // forms, compared as QString::compare() compares them, unit by unit; names
-// shown alike, by their bytes. Each
-// key is made once per name, not once per comparison: every UTF-16 unit of
+// shown alike, by their bytes. Each key is made once per name, not once per
+// comparison: every UTF-16 unit of
 // the lower-case name as two bytes, high byte first, so that memcmp() gives
 // that order. The keys lie back to back in one buffer, and the first eight
 // units of each are also held as two integers next to it, so most
 // comparisons touch neither the names nor the buffer.
 class SortedNames {
  public:
-  void Add(QString name, std::string bytes) {
+  void Add(QString name, std::string_view bytes) {
     const QString lower = name.toLower();
     Item item;
     item.index = names_.size();
@@ -116,7 +117,8 @@ class SortedNames {
       if (i < 8) item.head[i / 4] |= std::uint64_t{unit} << (48 - 16 * (i % 4));
     }
     names_.push_back(std::move(name));
-    bytes_.push_back(std::move(bytes));
+    spans_.push_back({bytes_.size(), bytes.size()});
+    bytes_.append(bytes);
     items_.push_back(item);
   }
 
@@ -126,11 +128,12 @@ class SortedNames {
               [this](const Item& x, const Item& y) { return Less(x, y); });
     ListedFiles listed;
     listed.shown.reserve(static_cast<qsizetype>(items_.size()));
-    listed.names.reserve(items_.size());
+    listed.spans.reserve(items_.size());
     for (const Item& item : items_) {
       listed.shown.append(std::move(names_[item.index]));
-      listed.names.push_back(std::move(bytes_[item.index]));
+      listed.spans.push_back(spans_[item.index]);
     }
+    listed.bytes = std::move(bytes_);
     return listed;
   }
 
@@ -158,11 +161,18 @@ class SortedNames {
     if (names_[x.index] != names_[y.index]) {
       return names_[x.index] < names_[y.index];
     }
-    return bytes_[x.index] < bytes_[y.index];
+    return Bytes(x) < Bytes(y);
+  }
+
+  std::string_view Bytes(const Item& item) const {
+    const ListedFiles::Span& span = spans_[item.index];
+    return std::string_view(bytes_).substr(span.at, span.size);
   }
 
   std::vector<QString> names_;
-  std::vector<std::string> bytes_;
+  // Every name's bytes back to back, and where each one's lie.
+  std::string bytes_;
+  std::vector<ListedFiles::Span> spans_;
   std::vector<Item> items_;
   std::string keys_;
 };
@@ -218,8 +228,8 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
     it.next();
     QString name = it.fileName();
     if (filter.Matches(name)) {
-      std::string bytes = name.toStdString();
-      names.Add(std::move(name), std::move(bytes));
+      const QByteArray bytes = name.toUtf8();
+      names.Add(std::move(name), std::string_view(bytes.data(), bytes.size()));
     }
   }
 #endif

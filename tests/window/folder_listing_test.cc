@@ -112,8 +112,8 @@ TEST(FolderListingEdgeTest, NoFolderListsNothing) {
   TempDir folder;
   const QString missing =
       QString::fromStdString(Utf8String(folder.path() / "missing"));
-  EXPECT_TRUE(ListMatchingFiles(missing, "*").names.empty());
-  EXPECT_TRUE(ListMatchingFiles(QString(), "*").names.empty());
+  EXPECT_TRUE(ListMatchingFiles(missing, "*").shown.isEmpty());
+  EXPECT_TRUE(ListMatchingFiles(QString(), "*").shown.isEmpty());
 }
 
 }  // namespace
