@@ -79,13 +79,6 @@ struct alignas(4096) LargeChunk {
   char bytes[kLargeScanChunkSize];
 };
 
-// Undo of the one-byte patch at |offset|.
-struct Patch {
-  std::uint64_t offset = 0;
-  bool appended = false;  // the digit grew the file by one byte
-  char original = 0;      // the byte it overwrote otherwise
-};
-
 // Puts the open |file| back as it was before |patch| after |cause| stopped
 // the conversion. It works through the same open file, whatever name that
 // file has by now: reopening the name could reach another file.
@@ -161,11 +154,12 @@ Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
   return Status();
 }
 
-// Converts the car file open as |file|, which was checked as |source|.
-ConvertResult ConvertOpenFile(FileSystem& fs, OpenFile* file,
-                              const FileInfo& source,
-                              const std::string& new_path, char target_digit,
-                              const ConvertOptions& options) {
+// Writes |target_digit| after the marker of the car file open as |file|,
+// which was checked as |source|, and notes in |*patch| how to undo it.
+// Returns kPending once the digit is written.
+ConvertResult WriteDigit(FileSystem& fs, OpenFile* file, const FileInfo& source,
+                         char target_digit, const ConvertOptions& options,
+                         Patch* patch_out) {
   const std::string path = file->path;
   // What was opened must be what was checked.
   if (!SameFile(file->info, source)) return Failed(Replaced(path));
@@ -242,21 +236,53 @@ ConvertResult ConvertOpenFile(FileSystem& fs, OpenFile* file,
   // A one-byte write that fails has written nothing.
   status = fs.Write(*file, patch.offset, &target_digit, 1);
   if (!status.ok()) return Failed(status);
-  status = fs.Sync(*file);
-  if (!status.ok()) return RollBack(fs, *file, patch, status);
+  *patch_out = patch;
+  ConvertResult result;
+  result.outcome = ConvertResult::Outcome::kPending;
+  return result;
+}
+
+// Renames the pending file once its digit is durable (|synced| is ok), and
+// confirms the rename; puts the digit back otherwise. Leaves it open.
+ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
+                     const std::set<FileId>* keep) {
+  OpenFile* file = &pending->file;
+  const FileInfo& source = pending->source;
+  const std::string& new_path = pending->new_path;
+  const std::string path = file->path;
+  if (!synced.ok()) {
+    // One sync for many files names one of them; each says what it was.
+    return RollBack(fs, *file, pending->patch,
+                    Status::Error(synced.op(), path, synced.reason()));
+  }
   // Where the system renames names, the name must still be this file.
-  status = fs.Stat(path, &now);
+  FileInfo now;
+  Status status = fs.Stat(path, &now);
   if (status.ok() && !SameFile(now, source)) status = Replaced(path);
-  if (!status.ok()) return RollBack(fs, *file, patch, status);
+  if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
+  // A file converted since this one was checked may have taken its new
+  // name: on a drive that ignores case, É.gns.car and é.cts.car both end as
+  // one name.
+  if (keep != nullptr && !keep->empty()) {
+    status = fs.Stat(new_path, &now);
+    if (status.ok() && now.kind != FileInfo::Kind::kMissing &&
+        keep->count(FileId::Of(now)) > 0) {
+      status = Status::Error("rename", new_path,
+                             "another car file of this run was just "
+                             "converted to that name, which this one would "
+                             "replace");
+    }
+    if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
+  }
   status = fs.Rename(file, new_path);
-  if (!status.ok()) return RollBack(fs, *file, patch, status);
+  if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
   // Another program may have put its own file at the new name since. The
   // converted file is then gone or nameless, and taking the digit back
   // leaves any file that still carries the old name as it was.
   status = fs.Stat(new_path, &now);
   if (status.ok() && !SameFile(now, source)) {
     return RollBack(
-        fs, *file, patch,
+        fs, *file, pending->patch,
         Status::Error("rename", new_path,
                       "another program put a file of its own at that name "
                       "right after the conversion; the converted file may "
@@ -343,30 +369,50 @@ void MarkerScanner::Skip(std::uint64_t size) {
   tail_size_ = 0;
 }
 
+ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,
+                           std::string_view target_code, char target_digit,
+                           const ConvertOptions& options,
+                           PendingFile* pending) {
+  pending->new_path = NewCarFilePath(path, target_code);
+  // Refuse, before anything changes, what must never be converted.
+  Status status = CheckBeforeOpening(fs, path, pending->new_path, options.keep,
+                                     &pending->source);
+  if (!status.ok()) return Failed(status);
+
+  status = fs.Open(path, &pending->file);
+  if (!status.ok()) return Failed(status);
+  ConvertResult result = WriteDigit(fs, &pending->file, pending->source,
+                                    target_digit, options, &pending->patch);
+  if (result.outcome == ConvertResult::Outcome::kPending) return result;
+  const Status closed = fs.Close(&pending->file);
+  if (!closed.ok() && result.outcome == ConvertResult::Outcome::kNoMarker) {
+    return Failed(closed);
+  }
+  return result;
+}
+
+ConvertResult FinishCarFile(FileSystem& fs, PendingFile* pending,
+                            const Status& synced,
+                            const std::set<FileId>* keep) {
+  ConvertResult result = Rename(fs, pending, synced, keep);
+  // A close that fails after the digit and the rename are done changes
+  // neither; it is reported all the same.
+  const Status closed = fs.Close(&pending->file);
+  if (!closed.ok() && result.converted() && result.status.ok()) {
+    result.status = closed;
+  }
+  return result;
+}
+
 ConvertResult ConvertCarFile(FileSystem& fs, const std::string& path,
                              std::string_view target_code, char target_digit,
                              const ConvertOptions& options) {
-  const std::string new_path = NewCarFilePath(path, target_code);
-  // Refuse, before anything changes, what must never be converted.
-  FileInfo source;
-  Status status = CheckBeforeOpening(fs, path, new_path, options.keep, &source);
-  if (!status.ok()) return Failed(status);
-
-  OpenFile file;
-  status = fs.Open(path, &file);
-  if (!status.ok()) return Failed(status);
-  ConvertResult result =
-      ConvertOpenFile(fs, &file, source, new_path, target_digit, options);
-  // A close that fails after the digit and the rename are done changes
-  // neither; it is reported all the same.
-  const Status closed = fs.Close(&file);
-  if (!closed.ok()) {
-    if (result.outcome == ConvertResult::Outcome::kNoMarker) {
-      return Failed(closed);
-    }
-    if (result.converted() && result.status.ok()) result.status = closed;
-  }
-  return result;
+  PendingFile pending;
+  const ConvertResult result =
+      BeginCarFile(fs, path, target_code, target_digit, options, &pending);
+  if (result.outcome != ConvertResult::Outcome::kPending) return result;
+  const Status synced = fs.SyncFiles({&pending.file});
+  return FinishCarFile(fs, &pending, synced, options.keep);
 }
 
 }  // namespace olvesk

@@ -95,6 +95,7 @@ struct ConvertResult {
                  // |status| says it could not be restored
     kStopped,    // the caller asked to stop while the file was read:
                  // unchanged under its old name
+    kPending,    // BeginCarFile() only: the digit is written, the file open
   };
   Outcome outcome = Outcome::kFailed;
   std::string new_path;
@@ -117,6 +118,37 @@ struct ConvertOptions {
   // before anything is written.
   std::function<bool()> stop;
 };
+
+// Undo of the one-byte patch at |offset|.
+struct Patch {
+  std::uint64_t offset = 0;
+  bool appended = false;  // the digit grew the file by one byte
+  char original = 0;      // the byte it overwrote otherwise
+};
+
+// A car file whose new digit is written but neither durable nor renamed
+// yet. It stays open, so that it is renamed and, where need be, put back as
+// the one file that was checked.
+struct PendingFile {
+  OpenFile file;
+  FileInfo source;  // the file as checked before it was opened
+  std::string new_path;
+  Patch patch;
+};
+
+// ConvertCarFile() in two halves, for converting many files with one sync
+// between them. BeginCarFile() checks and opens the file, finds the marker
+// and writes |target_digit|: it returns kPending with |*pending| filled and
+// the file open, or any other outcome with the file closed and as it was.
+ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,
+                           std::string_view target_code, char target_digit,
+                           const ConvertOptions& options, PendingFile* pending);
+
+// Once the digit is on stable storage (|synced| is ok), renames the pending
+// file to its new path, unless a file of |keep| has taken that name since;
+// otherwise, or when a step fails, puts the old byte back. Closes the file.
+ConvertResult FinishCarFile(FileSystem& fs, PendingFile* pending,
+                            const Status& synced, const std::set<FileId>* keep);
 
 // Converts the car file at |path| to the target series: writes
 // |target_digit| as the byte after the first class marker (appending it when

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <set>
 #include <unordered_set>
 #include <vector>
@@ -137,45 +138,96 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
 
   enum class Stop { kNone, kOwnSeries, kCancelled, kFolderGone };
   Stop stop = Stop::kNone;
-  int tried = 0;
+  int tried = 0;       // files taken from |names|
+  int done = 0;        // files the run is through with
+  int left_alone = 0;  // taken, but put back as they were when the run stopped
+  const Status gone =
+      Status::Error("rename", folder, "the folder is no longer there");
   if (!names.empty()) progress_.Begin(static_cast<int>(names.size()));
-  for (; tried < static_cast<int>(names.size()); ++tried) {
-    if (progress_.Cancelled()) {
-      stop = Stop::kCancelled;
-      break;
-    }
-    const std::string& name = names[tried];
-    const std::string path = CarFilePath(folder, name);
-    if (FileSeriesCode(path) == folder_code) {
-      stop = Stop::kOwnSeries;
-      break;
-    }
-    const std::string new_path = NewCarFilePath(path, target_code);
-    if (made_names.count(NameKey(new_path)) > 0) {
-      report.AddNotConverted(
-          name, "another car file of this run was just renamed to " + new_path +
-                    ", which this one would replace");
-      progress_.Advance(tried + 1);
-      continue;
-    }
-    const ConvertResult result =
-        ConvertCarFile(fs_, path, target_code, target_digit, options);
-    if (result.converted()) {
-      ++converted;
-      made_names.insert(NameKey(new_path));
-      made_files.insert(result.id);
-      if (!result.status.ok()) report.Add(name, result);
-    } else if (result.outcome == ConvertResult::Outcome::kStopped) {
-      stop = Stop::kCancelled;
-      break;
-    } else if (result.outcome == ConvertResult::Outcome::kFailed &&
-               folder_gone()) {
-      stop = Stop::kFolderGone;
-      break;
-    } else {
+  // Files go in batches: each file of a batch is checked, opened and given
+  // its digit; one sync makes all those digits durable; only then is each
+  // renamed. The first batches are small, so the first files are not held
+  // back; a batch never holds more files open than the system allows.
+  const std::size_t max_batch =
+      std::max<std::size_t>(1, std::min(kMaxBatch, fs_.OpenFileBudget()));
+  std::size_t batch_size = std::min(kFirstBatch, max_batch);
+  std::vector<PendingFile> batch;
+  std::vector<int> batch_names;
+  while (stop == Stop::kNone && tried < static_cast<int>(names.size())) {
+    batch.clear();
+    batch_names.clear();
+    while (batch.size() < batch_size &&
+           tried < static_cast<int>(names.size())) {
+      if (progress_.Cancelled()) {
+        stop = Stop::kCancelled;
+        break;
+      }
+      const std::string& name = names[tried];
+      const std::string path = CarFilePath(folder, name);
+      if (FileSeriesCode(path) == folder_code) {
+        stop = Stop::kOwnSeries;
+        break;
+      }
+      const std::string new_path = NewCarFilePath(path, target_code);
+      if (made_names.count(NameKey(new_path)) > 0) {
+        report.AddNotConverted(name,
+                               "another car file of this run was just renamed "
+                               "to " +
+                                   new_path + ", which this one would replace");
+        ++tried;
+        progress_.Advance(++done);
+        continue;
+      }
+      PendingFile pending;
+      const ConvertResult result =
+          BeginCarFile(fs_, path, target_code, target_digit, options, &pending);
+      if (result.outcome == ConvertResult::Outcome::kPending) {
+        made_names.insert(NameKey(new_path));
+        batch.push_back(std::move(pending));
+        batch_names.push_back(tried++);
+        continue;
+      }
+      if (result.outcome == ConvertResult::Outcome::kStopped) {
+        stop = Stop::kCancelled;
+        break;
+      }
+      if (result.outcome == ConvertResult::Outcome::kFailed && folder_gone()) {
+        stop = Stop::kFolderGone;
+        break;
+      }
       report.Add(name, result);
+      ++tried;
+      progress_.Advance(++done);
     }
-    progress_.Advance(tried + 1);
+    // The batch is finished however the run goes on: every file it holds
+    // ends converted or as it was.
+    std::vector<const OpenFile*> files;
+    for (const PendingFile& pending : batch) files.push_back(&pending.file);
+    const Status synced = batch.empty() ? Status() : fs_.SyncFiles(files);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      if (stop == Stop::kFolderGone) {
+        // Nothing can be renamed in a folder that is gone: the digit is
+        // put back, and the file counts as not tried.
+        FinishCarFile(fs_, &batch[i], gone, &made_files);
+        ++left_alone;
+        continue;
+      }
+      const ConvertResult result =
+          FinishCarFile(fs_, &batch[i], synced, &made_files);
+      if (result.converted()) {
+        ++converted;
+        made_files.insert(result.id);
+        if (!result.status.ok()) report.Add(names[batch_names[i]], result);
+      } else if (folder_gone()) {
+        stop = Stop::kFolderGone;
+        ++left_alone;
+        continue;
+      } else {
+        report.Add(names[batch_names[i]], result);
+      }
+      progress_.Advance(++done);
+    }
+    batch_size = std::min(batch_size * 2, max_batch);
   }
   if (!names.empty()) progress_.End();
 
@@ -189,7 +241,7 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
       messages_.Show(NotSyncedMessage(converted) + "\n\n" + synced.ToString());
     }
   }
-  const int not_tried = static_cast<int>(names.size()) - tried;
+  const int not_tried = static_cast<int>(names.size()) - tried + left_alone;
   switch (stop) {
     case Stop::kNone:
       messages_.Show(std::string(kDoneMessage));

@@ -1,6 +1,7 @@
 #ifndef OLVESK_SERIES_CONVERT_COMMAND_H_
 #define OLVESK_SERIES_CONVERT_COMMAND_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,11 @@ std::string NotSyncedMessage(int converted);
 // were not tried.
 std::string StoppedRunMessage(std::string_view heading, int converted,
                               int not_converted, int not_tried);
+
+// A run converts files in batches of at most kMaxBatch, starting with
+// kFirstBatch and doubling.
+inline constexpr std::size_t kFirstBatch = 16;
+inline constexpr std::size_t kMaxBatch = 4096;
 
 // At most this many files are named one by one in the report of a run.
 inline constexpr int kMaxReportedFiles = 20;

@@ -9,6 +9,20 @@ namespace olvesk {
 // calls on Windows.
 class RealFileSystem : public FileSystem {
  public:
+  // How SyncFiles() makes many files durable at once.
+  enum class BatchSync {
+    // Linux: one syncfs() of the files' file system.
+    kFileSystem,
+    // fdatasync(), or FlushFileBuffers() on Windows, of the files from a few
+    // threads at once.
+    kParallel,
+  };
+  // The way chosen for the system, from the benchmark's figures.
+  static constexpr BatchSync kDefaultBatchSync = BatchSync::kParallel;
+
+  explicit RealFileSystem(BatchSync batch_sync = kDefaultBatchSync)
+      : batch_sync_(batch_sync) {}
+
   Status Stat(const std::string& path, FileInfo* info) override;
   Status Open(const std::string& path, OpenFile* file) override;
   Status TryLock(const OpenFile& file, bool* locked) override;
@@ -20,10 +34,23 @@ class RealFileSystem : public FileSystem {
                std::size_t size) override;
   Status Truncate(const OpenFile& file, std::uint64_t size) override;
   Status Sync(const OpenFile& file) override;
+  Status SyncFiles(const std::vector<const OpenFile*>& files) override;
+  // On POSIX systems, raises the process's own soft limit on open files
+  // towards its hard limit the first time, then offers half of what is
+  // left above a reserve for the rest of the program.
+  std::size_t OpenFileBudget() override;
   Status Close(OpenFile* file) override;
   Status Rename(OpenFile* file, const std::string& to) override;
   Status SyncDir(const std::string& dir) override;
+
+ private:
+  const BatchSync batch_sync_;
 };
+
+// Runs |sync| on each of |files| from up to |threads| threads at once and
+// returns the first failure. Shared by the systems' SyncFiles().
+Status SyncInParallel(const std::vector<const OpenFile*>& files, int threads,
+                      Status (*sync)(const OpenFile&));
 
 }  // namespace olvesk
 

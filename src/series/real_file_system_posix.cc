@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -166,7 +168,17 @@ Status RealFileSystem::Truncate(const OpenFile& file, std::uint64_t size) {
   return Status();
 }
 
-Status RealFileSystem::Sync(const OpenFile& file) {
+namespace {
+
+// The threads that sync a batch at once: enough to keep a disk's queue
+// full, few enough to start quickly.
+constexpr int kSyncThreads = 8;
+
+// Descriptors kept free for the rest of the program: the window's own
+// files, its connection to the display, the folder watcher.
+constexpr rlim_t kReservedDescriptors = 64;
+
+Status DataSync(const OpenFile& file) {
 #if defined(__APPLE__)
   const int result = fsync(Descriptor(file));
 #else
@@ -174,6 +186,40 @@ Status RealFileSystem::Sync(const OpenFile& file) {
 #endif
   if (result != 0) return PosixError("sync", file.path, errno);
   return Status();
+}
+
+}  // namespace
+
+Status RealFileSystem::Sync(const OpenFile& file) { return DataSync(file); }
+
+Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
+  if (files.size() == 1) return Sync(*files.front());
+#if defined(__linux__)
+  if (batch_sync_ == BatchSync::kFileSystem && !files.empty()) {
+    // The files of a batch lie in one folder, so on one file system.
+    if (syncfs(Descriptor(*files.front())) != 0) {
+      return PosixError("sync", files.front()->path, errno);
+    }
+    return Status();
+  }
+#endif
+  return SyncInParallel(files, kSyncThreads, DataSync);
+}
+
+std::size_t RealFileSystem::OpenFileBudget() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+  if (limit.rlim_cur != RLIM_INFINITY &&
+      (limit.rlim_max == RLIM_INFINITY || limit.rlim_cur < limit.rlim_max)) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY
+                          ? std::max<rlim_t>(limit.rlim_cur, 65536)
+                          : limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return kNoOpenFileBound;
+  if (limit.rlim_cur <= kReservedDescriptors) return 1;
+  return static_cast<std::size_t>((limit.rlim_cur - kReservedDescriptors) / 2);
 }
 
 Status RealFileSystem::Close(OpenFile* file) {

@@ -5,8 +5,10 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "series/real_file_system.h"
@@ -14,8 +16,8 @@
 namespace olvesk {
 namespace {
 
-// How long Rename() keeps trying while another program holds the source or
-// the target open: kRenameTries attempts, kRenamePauseMs apart.
+// How long Rename() keeps trying while another program holds the target
+// open: kRenameTries attempts, kRenamePauseMs apart.
 constexpr int kRenameTries = 20;
 constexpr DWORD kRenamePauseMs = 50;
 
@@ -34,8 +36,14 @@ std::string Narrow(const wchar_t* text, int length) {
   return result;
 }
 
-// The one place a Windows error code becomes a Status.
+// The one place a Windows error code becomes a Status. The system's text
+// for a path too long speaks of a file name, but it is the whole path.
 Status WindowsError(const char* op, const std::string& path, DWORD error) {
+  if (error == ERROR_FILENAME_EXCED_RANGE) {
+    return Status::Error(op, path,
+                         "the path is too long for the system (" +
+                             std::to_string(path.size()) + " bytes)");
+  }
   wchar_t* message = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -72,6 +80,27 @@ Status Widen(const char* op, const std::string& path, std::wstring* wide) {
   wide->resize(static_cast<std::size_t>(size));
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
                       static_cast<int>(path.size()), wide->data(), size);
+  // A path longer than the old limit of MAX_PATH characters reaches the file
+  // only in the "\\?\" form, which the system takes as it is: with
+  // backslashes and nothing to resolve.
+  if (wide->size() >= MAX_PATH - 12) {
+    std::replace(wide->begin(), wide->end(), L'/', L'\\');
+    const bool drive =
+        wide->size() > 2 && (*wide)[1] == L':' && (*wide)[2] == L'\\';
+    const bool unc =
+        wide->starts_with(L"\\\\") && !wide->starts_with(L"\\\\?\\");
+    // Nothing folds a doubled separator in that form, as after a drive
+    // root joined with a name.
+    const auto doubled = std::unique(
+        wide->begin() + 2, wide->end(),
+        [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; });
+    wide->erase(doubled, wide->end());
+    if (drive) {
+      wide->insert(0, L"\\\\?\\");
+    } else if (unc) {
+      wide->replace(0, 2, L"\\\\?\\UNC\\");
+    }
+  }
   return Status();
 }
 
@@ -92,12 +121,21 @@ bool IsInUse(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
-// MoveFileExW(), tried again for a while when the file is in use.
-DWORD MoveReplacing(const std::wstring& from, const std::wstring& to) {
+// Renames the file open as |handle| to |to|, replacing a file there, and
+// tries again for a while when another program has that file open.
+DWORD RenameHandle(HANDLE handle, const std::wstring& to) {
+  // FILE_RENAME_INFO ends in the new name, of any length.
+  const std::size_t name_bytes = to.size() * sizeof(wchar_t);
+  std::string buffer(sizeof(FILE_RENAME_INFO) + name_bytes, '\0');
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::memcpy(info->FileName, to.data(), name_bytes);
   DWORD error = ERROR_SUCCESS;
   for (int attempt = 1; attempt <= kRenameTries; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (SetFileInformationByHandle(handle, FileRenameInfo, info,
+                                   static_cast<DWORD>(buffer.size()))) {
       return ERROR_SUCCESS;
     }
     error = GetLastError();
@@ -106,6 +144,21 @@ DWORD MoveReplacing(const std::wstring& from, const std::wstring& to) {
   }
   return error;
 }
+
+FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
+  FileInfo info;
+  info.kind = FileInfo::Kind::kRegular;
+  info.device = data.dwVolumeSerialNumber;
+  info.inode = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
+  info.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  info.links = data.nNumberOfLinks;
+  return info;
+}
+
+// The conversion lock is one byte far past the end of any car file, so it
+// stands in the way of no reader or writer of the file's bytes.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+constexpr DWORD kLockOffsetLow = 0xFFFFFFF0;
 
 }  // namespace
 
@@ -160,9 +213,10 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
   Status status = Widen("open", path, &wide);
   if (!status.ok()) return status;
   // Opening the reparse point itself means a link is never followed; it is
-  // refused below rather than written.
+  // refused below rather than written. DELETE access, with others allowed
+  // to delete too, lets Rename() move this very file.
   const HANDLE handle =
-      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH |
@@ -174,7 +228,10 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
     status = LastError("open", path);
   } else if (by_handle.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     status = Status::Error(
-        "open", path, "it is a symbolic link; only plain files are opened");
+        "open", path, "it is a symbolic link; only plain files are converted");
+  } else if ((by_handle.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+             GetFileType(handle) != FILE_TYPE_DISK) {
+    status = Status::Error("open", path, "it is not a plain file");
   }
   if (!status.ok()) {
     CloseHandle(handle);
@@ -182,6 +239,57 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
   }
   file->path = path;
   file->native = reinterpret_cast<std::intptr_t>(handle);
+  file->info = InfoOf(by_handle);
+  return Status();
+}
+
+Status RealFileSystem::TryLock(const OpenFile& file, bool* locked) {
+  OVERLAPPED overlapped = {};
+  overlapped.Offset = kLockOffsetLow;
+  overlapped.OffsetHigh = kLockOffsetHigh;
+  *locked = LockFileEx(Handle(file),
+                       LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                       1, 0, &overlapped) != 0;
+  if (*locked) return Status();
+  const DWORD error = GetLastError();
+  if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) {
+    return Status();
+  }
+  return WindowsError("lock", file.path, error);
+}
+
+Status RealFileSystem::FindData(const OpenFile& file, std::uint64_t offset,
+                                std::uint64_t* start, std::uint64_t* end) {
+  *start = offset;
+  *end = kNoEnd;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(Handle(file), &size)) return LastError("seek", file.path);
+  const auto file_size = static_cast<std::uint64_t>(size.QuadPart);
+  if (offset >= file_size) {
+    *end = offset;
+    return Status();
+  }
+  FILE_ALLOCATED_RANGE_BUFFER query = {};
+  query.FileOffset.QuadPart = static_cast<LONGLONG>(offset);
+  query.Length.QuadPart = static_cast<LONGLONG>(file_size - offset);
+  FILE_ALLOCATED_RANGE_BUFFER range = {};
+  DWORD returned = 0;
+  // One range is all that is asked for; more are left for the next call.
+  if (!DeviceIoControl(Handle(file), FSCTL_QUERY_ALLOCATED_RANGES, &query,
+                       sizeof(query), &range, sizeof(range), &returned,
+                       nullptr) &&
+      GetLastError() != ERROR_MORE_DATA) {
+    // The file system cannot tell: all of the file may hold data.
+    return Status();
+  }
+  if (returned < sizeof(range)) {
+    *end = offset;  // no data from |offset| on
+    return Status();
+  }
+  const auto range_start =
+      static_cast<std::uint64_t>(range.FileOffset.QuadPart);
+  *start = std::max(offset, range_start);
+  *end = range_start + static_cast<std::uint64_t>(range.Length.QuadPart);
   return Status();
 }
 
@@ -238,6 +346,30 @@ Status RealFileSystem::Sync(const OpenFile& file) {
   return Status();
 }
 
+namespace {
+
+// The threads that flush a batch at once.
+constexpr int kSyncThreads = 8;
+
+Status Flush(const OpenFile& file) {
+  if (!FlushFileBuffers(Handle(file))) return LastError("sync", file.path);
+  return Status();
+}
+
+}  // namespace
+
+Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
+  // Windows has no one call for many files: the batch's handles are flushed
+  // from a few threads, so the disk sees many flushes at once.
+  if (files.size() == 1) return Flush(*files.front());
+  return SyncInParallel(files, kSyncThreads, Flush);
+}
+
+std::size_t RealFileSystem::OpenFileBudget() {
+  // Handles are bounded by memory alone.
+  return kNoOpenFileBound;
+}
+
 Status RealFileSystem::Close(OpenFile* file) {
   const HANDLE handle = Handle(*file);
   file->native = -1;
@@ -245,11 +377,9 @@ Status RealFileSystem::Close(OpenFile* file) {
   return Status();
 }
 
-Status RealFileSystem::Rename(const std::string& from, const std::string& to) {
-  std::wstring wide_from;
+Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
   std::wstring wide_to;
-  Status status = Widen("rename", from, &wide_from);
-  if (status.ok()) status = Widen("rename", to, &wide_to);
+  Status status = Widen("rename", to, &wide_to);
   if (!status.ok()) return status;
 
   // A read-only file at |to| is replaced as it would be elsewhere: the flag
@@ -262,19 +392,39 @@ Status RealFileSystem::Rename(const std::string& from, const std::string& to) {
     const DWORD writable = target & ~DWORD{FILE_ATTRIBUTE_READONLY};
     if (!SetFileAttributesW(wide_to.c_str(),
                             writable ? writable : FILE_ATTRIBUTE_NORMAL)) {
-      return LastError("rename", from);
+      return LastError("rename", file->path);
     }
   }
-  const DWORD error = MoveReplacing(wide_from, wide_to);
-  if (error == ERROR_SUCCESS) return Status();
-  if (read_only) SetFileAttributesW(wide_to.c_str(), target);
-  return WindowsError("rename", from, error);
+  const DWORD error = RenameHandle(Handle(*file), wide_to);
+  if (error != ERROR_SUCCESS) {
+    if (read_only) SetFileAttributesW(wide_to.c_str(), target);
+    return WindowsError("rename", file->path, error);
+  }
+  file->path = to;
+  return Status();
 }
 
-Status RealFileSystem::SyncDir(const std::string&) {
-  // Every file is opened write-through and MoveFileExW() is asked to write
-  // through, so a folder's entries need no flush of their own.
-  return Status();
+Status RealFileSystem::SyncDir(const std::string& dir) {
+  // The renamed entries are flushed with the folder. Some file systems and
+  // some rights do not allow a folder to be flushed; there is nothing more
+  // to do then.
+  std::wstring wide;
+  Status status = Widen("sync", dir, &wide);
+  if (!status.ok()) return status;
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Status();
+  if (!FlushFileBuffers(handle)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_INVALID_FUNCTION &&
+        error != ERROR_NOT_SUPPORTED) {
+      status = WindowsError("sync", dir, error);
+    }
+  }
+  CloseHandle(handle);
+  return status;
 }
 
 }  // namespace olvesk

@@ -437,6 +437,66 @@ TEST(LargeFileTest, MarkerPastFourGibibytesIsConverted) {
   EXPECT_EQ(region, expected);
 }
 
+// Counts the bytes asked for by every read.
+class CountingFileSystem : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  Status Read(const OpenFile& file, std::uint64_t offset, char* data,
+              std::size_t size, std::size_t* read) override {
+    bytes_read_ += size;
+    return FileSystemWrapper::Read(file, offset, data, size, read);
+  }
+  std::uint64_t bytes_read_ = 0;
+};
+
+// A sparse file of 1 TiB whose marker lies past its middle is converted
+// after reading its data only, not the holes around it.
+TEST(LargeFileTest, SparseFileIsReadOnlyWhereItHoldsData) {
+  TempDir root(fs::current_path());
+  const std::string path = root.File("sparse.gns.car");
+  const std::uint64_t size = std::uint64_t{1} << 40;
+  const std::uint64_t marker_at = size / 2 + (std::uint64_t{7} << 30) + 5;
+  {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string entry = std::string(kClassMarker) + "2";
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+        pwrite(fd, entry.data(), entry.size(), static_cast<off_t>(marker_at)) !=
+            static_cast<ssize_t>(entry.size())) {
+      close(fd);
+      GTEST_SKIP() << "the file system takes no sparse file of " << size
+                   << " bytes";
+    }
+    close(fd);
+  }
+  RealFileSystem real;
+  {
+    OpenFile probe;
+    ASSERT_TRUE(real.Open(path, &probe).ok());
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    const Status found = real.FindData(probe, 0, &start, &end);
+    real.Close(&probe);
+    ASSERT_TRUE(found.ok()) << found.ToString();
+    if (end == kNoEnd) {
+      GTEST_SKIP() << "the file system cannot tell where a file's data lies";
+    }
+  }
+
+  CountingFileSystem counting(real);
+  const ConvertResult result = ConvertCarFile(counting, path, "pta", '4');
+  ASSERT_TRUE(result.converted()) << result.status.ToString();
+  EXPECT_LT(counting.bytes_read_, std::uint64_t{16} << 20);
+  char digit = 0;
+  const int fd = open(result.new_path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(
+      pread(fd, &digit, 1, static_cast<off_t>(marker_at + kClassMarker.size())),
+      1);
+  close(fd);
+  EXPECT_EQ(digit, '4');
+}
+
 }  // namespace
 }  // namespace olvesk
 

@@ -146,6 +146,36 @@ TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
   EXPECT_NE(messages_.shown_[0].find("and 3 more"), std::string::npos);
 }
 
+// Cancel stops the run before the next file, and inside the scan of a big
+// file; every file is whole, and the message counts what was done.
+TEST_F(ConvertCommandTest, CancelStopsAfterTheFileInHandAndCounts) {
+  for (const char* name : {"a.gns.car", "b.gns.car", "c.gns.car"}) {
+    Add(name, "car_class=2");
+  }
+  Add("b.cts.car", "bad");
+  progress_.cancel_at_ = 4;  // asked before each file
+  Run(1);
+  EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(File("c.gns.car")), "car_class=2");
+  ASSERT_EQ(messages_.shown_.size(), 2u);
+  EXPECT_EQ(messages_.shown_[1],
+            "The run was cancelled.\n\n2 car files converted, 1 not "
+            "converted, 1 not tried.");
+
+  // The big file is asked about once it has been read for a while.
+  messages_.shown_.clear();
+  Add("big.gns.car", std::string(8 << 20, 'x') + "car_class=2");
+  progress_.asked_ = 0;
+  progress_.cancel_at_ = 2;
+  Run(0, 1);  // after b.cts.car
+  ASSERT_EQ(file_list_.FileName(), "big.gns.car");
+  EXPECT_EQ(ReadFile(File("big.gns.car")).substr(8 << 20), "car_class=2");
+  EXPECT_EQ(messages_.shown_,
+            std::vector<std::string>{"The run was cancelled.\n\n0 car files "
+                                     "converted, 0 not converted, 1 not "
+                                     "tried."});
+}
+
 TEST_F(ConvertCommandTest, ModifyAllOnAnEmptyListOnlyFinishes) {
   Run(1);
   EXPECT_EQ(messages_.shown_,

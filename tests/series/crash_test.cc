@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ class KillingFileSystem : public FileSystemWrapper {
     return Around("sync", file.path,
                   [&] { return FileSystemWrapper::Sync(file); });
   }
+  Status SyncFiles(const std::vector<const OpenFile*>& files) override {
+    return Around("syncfiles", files.empty() ? "" : files.front()->path,
+                  [&] { return FileSystemWrapper::SyncFiles(files); });
+  }
   Status Close(OpenFile* file) override {
     return Around("close", file->path,
                   [&] { return FileSystemWrapper::Close(file); });
@@ -101,22 +106,22 @@ class KillingFileSystem : public FileSystemWrapper {
   int calls_ = 0;
 };
 
-// The name of the file whose digit a killed run had written but not yet
+// The names of the files whose digits a killed run had written but not yet
 // renamed, from the calls in |log| (the last one not carried out when the
-// run was killed before it), or "" when there is none.
-std::string InFlight(const std::string& log, bool last_done) {
+// run was killed before it).
+std::set<std::string> InFlight(const std::string& log, bool last_done) {
   std::vector<std::string> calls;
   std::istringstream lines(ReadFile(log));
   for (std::string line; std::getline(lines, line);) calls.push_back(line);
   if (!last_done && !calls.empty()) calls.pop_back();
-  std::string in_flight;
+  std::set<std::string> in_flight;
   for (const std::string& call : calls) {
     const std::size_t space = call.find(' ');
     const std::string op = call.substr(0, space);
     const std::string name =
         Utf8String(Utf8Path(call.substr(space + 1)).filename());
-    if (op == "write") in_flight = name;
-    if (op == "rename" && name == in_flight) in_flight.clear();
+    if (op == "write") in_flight.insert(name);
+    if (op == "rename") in_flight.erase(name);
   }
   return in_flight;
 }
@@ -150,9 +155,9 @@ class CrashTest : public ::testing::TestWithParam<CrashCase> {};
 
 // For each call of a run in turn: a child process runs the convert button
 // and is killed at that call; the folder must then hold every file whole,
-// but for the one whose digit was written and not yet renamed, which may
-// carry the new digit under its old name; a second run, not interrupted,
-// then converts every file.
+// but for those of the batch whose digits were written and not yet renamed,
+// which may carry the new digit under their old names; a second run, not
+// interrupted, then converts every file.
 TEST_P(CrashTest, KilledRunLeavesFilesWholeAndASecondRunFinishes) {
   const CrashCase& c = GetParam();
   const std::vector<PlannedFile> plan = FolderPlan();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -155,10 +156,11 @@ std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
   return messages.shown_;
 }
 
-// A run writes each file's digit and syncs it, and only then renames the
-// file it holds open; the folder is synced once, after the last rename. So
-// after a power cut a file is whole under its old name or its new one.
-TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
+// A run writes the digits of a batch of files, makes them durable in one
+// step, and only then renames the files it holds open; the folder is synced
+// once, after the last rename. So after a power cut a file is whole under
+// its old name or its new one.
+TEST(DurabilityTest, SyncsTheBatchBeforeItsRenamesAndTheFolderAfterTheLast) {
   VirtualFileSystem vfs;
   const std::string folder = "/sim/cup/cars";
   const std::string a = CarFilePath(folder, "a.gns.car");
@@ -175,18 +177,58 @@ TEST(DurabilityTest, SyncsEachFileBeforeItsRenameAndTheFolderAfterTheLast) {
   EXPECT_EQ(vfs.log_, (std::vector<std::string>{
                           "open " + a,
                           "write " + a + " @10 4",
-                          "sync " + a,
-                          "rename " + a + " " + a_new,
-                          "close " + a_new,
                           "open " + b,
                           "write " + b + " @10 4",
-                          "sync " + b,
-                          "rename " + b + " " + b_new,
-                          "close " + b_new,
                           "open " + c,
                           "close " + c,
+                          "syncfiles " + a + " " + b,
+                          "rename " + a + " " + a_new,
+                          "close " + a_new,
+                          "rename " + b + " " + b_new,
+                          "close " + b_new,
                           "syncdir " + folder,
                       }));
+}
+
+// Allows a few files open at once and notes the most that were.
+class TightBudgetFileSystem : public FileSystemWrapper {
+ public:
+  TightBudgetFileSystem(VirtualFileSystem& vfs, std::size_t budget)
+      : FileSystemWrapper(vfs), vfs_(vfs), budget_(budget) {}
+  std::size_t OpenFileBudget() override { return budget_; }
+  Status Open(const std::string& path, OpenFile* file) override {
+    const Status status = FileSystemWrapper::Open(path, file);
+    most_open_ = std::max(most_open_, vfs_.open_.size());
+    return status;
+  }
+  VirtualFileSystem& vfs_;
+  const std::size_t budget_;
+  std::size_t most_open_ = 0;
+};
+
+// A low limit on open files makes the batches smaller; it never fails a run.
+TEST(DurabilityTest, BatchesStayWithinTheOpenFileBudget) {
+  VirtualFileSystem vfs;
+  const std::string folder = "/sim/cup/cars";
+  vfs.CreateDir(folder);
+  std::vector<std::string> names;
+  for (int i = 0; i < 10; ++i) {
+    names.push_back("f" + std::to_string(i) + ".gns.car");
+    vfs.Create(CarFilePath(folder, names.back()), "car_class=2");
+  }
+  for (const std::size_t budget : {std::size_t{1}, std::size_t{3}}) {
+    SCOPED_TRACE(budget);
+    VirtualFileSystem copy = vfs;
+    TightBudgetFileSystem tight(copy, budget);
+    EXPECT_EQ(ModifyAll(tight, folder, names),
+              std::vector<std::string>{std::string(kDoneMessage)});
+    EXPECT_EQ(tight.most_open_, budget);
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(copy.Contents(
+                    CarFilePath(folder, "f" + std::to_string(i) + ".pta.car")),
+                "car_class=4");
+    }
+  }
 }
 
 // A run stopped at a file of the folder's own series keeps the files it
@@ -214,14 +256,14 @@ TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
   const std::string path = "/sim/cup/cars/a.gns.car";
   vfs.Create(path, "car_class=2\n");
   FaultInjectingFileSystem fs(vfs);
-  // stat, stat, open, lock, stat, read, write, sync, stat, rename
+  // stat, stat, open, lock, stat, read, write, syncfiles, stat, rename
   fs.fail_at_ = 10;
   const ConvertResult result = ConvertCarFile(fs, path, "pta", '4');
   ASSERT_EQ(fs.calls_log_.at(9), "!rename " + path);
   EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
   EXPECT_EQ(vfs.log_,
             (std::vector<std::string>{
-                "open " + path, "write " + path + " @10 4", "sync " + path,
+                "open " + path, "write " + path + " @10 4", "syncfiles " + path,
                 "write " + path + " @10 2", "sync " + path, "close " + path}));
   EXPECT_EQ(vfs.Contents(path), "car_class=2\n");
 }

@@ -44,15 +44,21 @@ class SeriesSelectionTest : public ::testing::Test {
   SeriesSelection selection_;
 };
 
-TEST(SeriesTableTest, EachPatternListsTheOtherSeriesInTableOrder) {
-  for (const SeriesInfo& row : kSeriesTable) {
-    std::string expected;
-    for (const SeriesInfo& other : kSeriesTable) {
-      if (other.code == row.code) continue;
-      if (!expected.empty()) expected += ";";
-      expected += "*." + std::string(other.code) + ".car";
-    }
-    EXPECT_EQ(row.pattern, expected) << row.code;
+// Every field of the four rows, word for word: a wrong digit would write a
+// wrong class into every file converted to that series.
+TEST(SeriesTableTest, HoldsTheFourSeriesWordForWord) {
+  const SeriesInfo expected[] = {
+      {"Option1", "cup", '1', "*.gns.car;*.cts.car;*.pta.car"},
+      {"Option2", "gns", '2', "*.cup.car;*.cts.car;*.pta.car"},
+      {"Option3", "cts", '3', "*.cup.car;*.gns.car;*.pta.car"},
+      {"Option4", "pta", '4', "*.cup.car;*.gns.car;*.cts.car"},
+  };
+  ASSERT_EQ(kSeriesTable.size(), std::size(expected));
+  for (std::size_t row = 0; row < kSeriesTable.size(); ++row) {
+    EXPECT_EQ(kSeriesTable[row].option, expected[row].option);
+    EXPECT_EQ(kSeriesTable[row].code, expected[row].code);
+    EXPECT_EQ(kSeriesTable[row].digit, expected[row].digit);
+    EXPECT_EQ(kSeriesTable[row].pattern, expected[row].pattern);
   }
 }
 

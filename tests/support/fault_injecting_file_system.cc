@@ -68,6 +68,14 @@ Status FaultInjectingFileSystem::Sync(const OpenFile& file) {
   return FileSystemWrapper::Sync(file);
 }
 
+// One call for the whole batch, named by its first file.
+Status FaultInjectingFileSystem::SyncFiles(
+    const std::vector<const OpenFile*>& files) {
+  const std::string path = files.empty() ? "" : files.front()->path;
+  if (Fails("syncfiles", path)) return Injected("syncfiles", path);
+  return FileSystemWrapper::SyncFiles(files);
+}
+
 Status FaultInjectingFileSystem::Close(OpenFile* file) {
   if (Fails("close", file->path)) {
     // A failed close still releases the file, as the contract says.

@@ -136,7 +136,7 @@ void WritePlan(const std::string& folder,
     } else if (*old_bytes == file.after) {
       ++state->patched;
       if (line.find(kNotPutBack) == std::string::npos &&
-          file.name != rules.in_flight) {
+          rules.in_flight.count(file.name) == 0) {
         problem(file.name,
                 "keeps its old name with the new class digit, and no message "
                 "says the digit could not be put back");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,11 +57,11 @@ struct EndStateRules {
   bool run_ended = true;
   // Every convertible file must be converted.
   bool all_converted = false;
-  // The file whose digit was written but not yet renamed when the process
-  // was killed: it alone may keep its old name with the new digit without
-  // being reported. A file reported with "the class digit could not be put
-  // back" may always be in that state.
-  std::string in_flight;
+  // The files whose digits were written but not yet renamed when the
+  // process was killed, the batch in flight: they alone may keep their old
+  // names with the new digit without being reported. A file reported with
+  // "the class digit could not be put back" may always be in that state.
+  std::set<std::string> in_flight;
   // When not empty, a message must name this path with the injected reason.
   std::string injected_fault_path;
 };

@@ -128,6 +128,16 @@ Status VirtualFileSystem::Sync(const OpenFile& file) {
   return Status();
 }
 
+Status VirtualFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
+  std::string entry = "syncfiles";
+  for (const OpenFile* file : files) {
+    if (!FileOf(*file)) return Status::Error("sync", file->path, "bad handle");
+    entry += " " + file->path;
+  }
+  log_.push_back(entry);
+  return Status();
+}
+
 Status VirtualFileSystem::Close(OpenFile* file) {
   std::erase_if(locks_,
                 [&](const auto& lock) { return lock.second == file->native; });

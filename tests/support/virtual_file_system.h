@@ -39,6 +39,7 @@ class VirtualFileSystem : public FileSystem {
                std::size_t size) override;
   Status Truncate(const OpenFile& file, std::uint64_t size) override;
   Status Sync(const OpenFile& file) override;
+  Status SyncFiles(const std::vector<const OpenFile*>& files) override;
   Status Close(OpenFile* file) override;
   Status Rename(OpenFile* file, const std::string& to) override;
   Status SyncDir(const std::string& dir) override;

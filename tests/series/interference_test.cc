@@ -1,0 +1,283 @@
+// What other programs, a second Olvesk window and odd file systems may do
+// to the files of a run, and what the run must make of it.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "series/car_file.h"
+#include "series/convert_command.h"
+#include "series/real_file_system.h"
+#include "support/fake_controls.h"
+#include "support/folder_run.h"
+#include "support/temp_dir.h"
+#include "support/virtual_file_system.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace olvesk {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A file another conversion holds is left to it, untouched, and the report
+// says so.
+TEST(SecondWindowTest, LeavesAFileAnotherConversionHoldsUntouched) {
+  TempDir dir;
+  const std::string path = dir.File("a.gns.car");
+  WriteFile(path, "car_class=2");
+  RealFileSystem real;
+  OpenFile other;
+  ASSERT_TRUE(real.Open(path, &other).ok());
+  bool locked = false;
+  ASSERT_TRUE(real.TryLock(other, &locked).ok());
+  ASSERT_TRUE(locked);
+
+  const ConvertResult result = ConvertCarFile(real, path, "pta", '4');
+  real.Close(&other);
+
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_NE(result.status.reason().find("another Olvesk window"),
+            std::string::npos)
+      << result.status.ToString();
+  EXPECT_EQ(ReadFile(path), "car_class=2");
+  EXPECT_EQ(ReadFile(dir.File("a.pta.car")), "<missing>");
+}
+
+// On a drive that ignores letter case, A.gns.car and a.cts.car both become
+// the one file a.pta.car: the second must not replace the first, neither
+// when the names give it away nor when only the file's identity does.
+TEST(CaseInsensitiveDriveTest, NeverReplacesAFileTheRunConverted) {
+  VirtualFileSystem vfs;
+  vfs.ignore_case_ = true;
+  const std::string folder = "/sim/cars";
+  vfs.CreateDir(folder);
+  vfs.Create(CarFilePath(folder, "A.gns.car"), "first car_class=2");
+  vfs.Create(CarFilePath(folder, "a.cts.car"), "second car_class=3");
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = {"A.gns.car", "a.cts.car"};
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
+      .Run("pta", '4');
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "A.pta.car")),
+            "first car_class=4");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.cts.car")),
+            "second car_class=3");
+  ASSERT_EQ(messages.shown_.size(), 2u);
+  EXPECT_NE(messages.shown_[0].find("a.cts.car: another car file of this run"),
+            std::string::npos)
+      << messages.shown_[0];
+
+  // Names that no case rule of ours joins, but that reach the same file.
+  FileInfo converted;
+  ASSERT_TRUE(vfs.Stat(CarFilePath(folder, "A.pta.car"), &converted).ok());
+  const std::set<FileId> keep = {FileId::Of(converted)};
+  ConvertOptions options;
+  options.keep = &keep;
+  const ConvertResult result = ConvertCarFile(
+      vfs, CarFilePath(folder, "a.cts.car"), "pta", '4', options);
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "A.pta.car")),
+            "first car_class=4");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.cts.car")),
+            "second car_class=3");
+}
+
+#ifndef _WIN32
+
+// Does |action| right after the |nth| Stat() of |path| has returned: another
+// program at work between the checks of a conversion and its writes.
+class MeddlingFileSystem : public FileSystemWrapper {
+ public:
+  MeddlingFileSystem(FileSystem& target, std::string path, int nth,
+                     std::function<void()> action)
+      : FileSystemWrapper(target),
+        path_(std::move(path)),
+        nth_(nth),
+        action_(std::move(action)) {}
+
+  Status Stat(const std::string& path, FileInfo* info) override {
+    const Status status = FileSystemWrapper::Stat(path, info);
+    if (path == path_ && ++stats_ == nth_) action_();
+    return status;
+  }
+
+ private:
+  const std::string path_;
+  const int nth_;
+  const std::function<void()> action_;
+  int stats_ = 0;
+};
+
+struct SwapCase {
+  const char* name;
+  int after_stat;  // 1: before the open; 2: after the lock, before the write
+  bool fifo;       // a FIFO takes the file's place, else another car file
+};
+
+void PrintTo(const SwapCase& c, std::ostream* os) { *os << c.name; }
+
+class SwappedFileTest : public ::testing::TestWithParam<SwapCase> {
+ protected:
+  RealFileSystem real_;
+};
+
+// Another program moves the car file aside and puts something else in its
+// place: the run never writes, renames or hangs on what took the name, and
+// the car file itself ends as it was.
+TEST_P(SwappedFileTest, NeverTouchesWhatTookTheName) {
+  const SwapCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("a.gns.car");
+  const std::string aside = dir.File("aside");
+  WriteFile(path, "mine car_class=2");
+  MeddlingFileSystem meddling(real_, path, c.after_stat, [&] {
+    fs::rename(Utf8Path(path), Utf8Path(aside));
+    if (c.fifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    } else {
+      WriteFile(path, "theirs car_class=9");
+    }
+  });
+
+  const ConvertResult result = ConvertCarFile(meddling, path, "pta", '4');
+
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_EQ(ReadFile(aside), "mine car_class=2");
+  if (c.fifo) {
+    EXPECT_TRUE(fs::is_fifo(Utf8Path(path)));
+  } else {
+    EXPECT_EQ(ReadFile(path), "theirs car_class=9");
+  }
+  EXPECT_FALSE(fs::exists(Utf8Path(dir.File("a.pta.car"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Swaps, SwappedFileTest,
+                         ::testing::Values(SwapCase{"FileBeforeOpen", 1, false},
+                                           SwapCase{"FifoBeforeOpen", 1, true},
+                                           SwapCase{"FileAfterLock", 2, false}),
+                         [](const auto& test) {
+                           return std::string(test.param.name);
+                         });
+
+// The folder is renamed away while a run is in it: the run stops with one
+// message that names the folder and counts the files, instead of calling
+// every file after it gone and the run a success.
+TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
+  TempDir root;
+  const std::string folder = Utf8String(root.path() / "cars");
+  fs::create_directories(Utf8Path(folder));
+  std::vector<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
+    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
+  }
+  // While the second batch is being read, after the first is converted.
+  RealFileSystem real;
+  MeddlingFileSystem meddling(real, CarFilePath(folder, "f28.pta.car"), 1, [&] {
+    fs::rename(Utf8Path(folder), root.path() / "renamed");
+  });
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = names;
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(meddling, dir_list, file_list, modify_all, messages, progress)
+      .Run("pta", '4');
+
+  EXPECT_EQ(messages.shown_,
+            std::vector<std::string>{
+                "The folder " + folder +
+                " was renamed or removed while its car files were being "
+                "converted, so the run stopped there.\n\n16 car files "
+                "converted, 0 not converted, 4 not tried."});
+  const fs::path renamed = root.path() / "renamed";
+  EXPECT_EQ(ReadFile(Utf8String(renamed / "f25.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(Utf8String(renamed / "f26.gns.car")), "car_class=2");
+  EXPECT_EQ(ReadFile(Utf8String(renamed / "f28.gns.car")), "car_class=2");
+}
+
+// Two windows convert the same folder to two series at once: each file ends
+// unchanged or converted to one series, its name and its digit alike.
+TEST(SecondWindowTest, TwoProcessesOnOneFolderNeverMixTheirSeries) {
+  TempDir root;
+  const std::string folder = Utf8String(root.path() / "cars");
+  fs::create_directories(Utf8Path(folder));
+  constexpr int kFiles = 400;
+  std::vector<std::string> names;
+  for (int i = 0; i < kFiles; ++i) {
+    names.push_back("f" + std::to_string(1000 + i) + ".gns.car");
+    WriteFile(CarFilePath(folder, names.back()), "x car_class=2 y");
+  }
+  const std::pair<const char*, char> targets[] = {{"pta", '4'}, {"cup", '1'}};
+  std::vector<pid_t> children;
+  for (const auto& [code, digit] : targets) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      RealFileSystem real;
+      FakeDirectoryList dir_list;
+      dir_list.path_ = folder;
+      FakeFileList file_list;
+      file_list.names_ = names;
+      FakeCheckBox modify_all;
+      modify_all.value_ = 1;
+      FakeMessageBox messages;
+      FakeProgress progress;
+      ConvertCommand(real, dir_list, file_list, modify_all, messages, progress)
+          .Run(code, digit);
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(Utf8Path(folder))) {
+    const std::string name = Utf8String(entry.path().filename());
+    const std::string code = name.substr(name.size() - 7, 3);
+    const char digit = code == "gns" ? '2' : code == "pta" ? '4' : '1';
+    EXPECT_EQ(ReadFile(Utf8String(entry.path())),
+              std::string("x car_class=") + digit + " y")
+        << name;
+    ++files;
+  }
+  EXPECT_EQ(files, kFiles);
+}
+
+// A path longer than the system takes is called a path, not a file name.
+TEST(LongPathTest, IsReportedAsAPathTooLong) {
+  const std::string folder = "/" + std::string(5000, 'd');
+  RealFileSystem real;
+  const ConvertResult result =
+      ConvertCarFile(real, CarFilePath(folder, "a.gns.car"), "pta", '4');
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_NE(result.status.reason().find("the path is too long"),
+            std::string::npos)
+      << result.status.reason();
+}
+
+#endif  // _WIN32
+
+}  // namespace
+}  // namespace olvesk
