@@ -4,8 +4,6 @@
 #include <QFileSystemWatcher>
 #include <QStringListModel>
 
-#include "window/folder_listing.h"
-
 namespace olvesk {
 
 FileListBox::FileListBox(QWidget* parent)
@@ -49,12 +47,15 @@ void FileListBox::watch() {
 
 void FileListBox::followFolder() {
   if (!following_) return;
-  const QString highlighted = QString::fromStdString(FileName());
+  // Found again by its bytes: two names may be shown alike.
+  const std::string highlighted = FileName();
   Refresh();
-  if (!highlighted.isEmpty()) {
-    const auto row =
-        static_cast<int>(model_->stringList().indexOf(highlighted));
-    if (row >= 0) SetListIndex(row);
+  if (highlighted.empty()) return;
+  for (int row = 0; row < ListCount(); ++row) {
+    if (listed_.Name(row) == highlighted) {
+      SetListIndex(row);
+      return;
+    }
   }
 }
 
@@ -96,11 +97,12 @@ void FileListBox::SetListIndex(int index) {
 int FileListBox::ListCount() const { return model_->rowCount(); }
 
 std::string FileListBox::List(int index) const {
-  return model_->stringList().at(index).toStdString();
+  return std::string(listed_.Name(index));
 }
 
 void FileListBox::Refresh() {
-  model_->setStringList(ListMatchingFiles(folder_, pattern_));
+  listed_ = ListMatchingFiles(folder_, pattern_);
+  model_->setStringList(listed_.shown);
 }
 
 }  // namespace olvesk

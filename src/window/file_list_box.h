@@ -4,8 +4,10 @@
 #include <QListView>
 #include <QString>
 #include <QTimer>
+#include <string>
 
 #include "series/controls.h"
+#include "window/folder_listing.h"
 
 class QFileSystemWatcher;
 class QStringListModel;
@@ -28,6 +30,7 @@ class FileListBox : public QListView, public FileList {
 
   QString folder() const { return folder_; }
   void setFolder(const QString& folder);
+  // The names as the list shows them; List() gives each one's bytes.
   QStringList names() const;
 
   // While paused, changes in the folder made by others are not followed;
@@ -55,6 +58,8 @@ class FileListBox : public QListView, public FileList {
   void followFolder();
 
   QStringListModel* model_;
+  // What the list shows, which |model_| shares, and each name's bytes.
+  ListedFiles listed_;
   QFileSystemWatcher* watcher_;
   QTimer settle_timer_;
   bool following_ = true;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -90,15 +91,16 @@ class NameFilter {
 };
 
 // The names to list, sorted by name ignoring case: by their lower-case
-// forms, compared as QString::compare() compares them, unit by unit. Each
-// key is made once per name, not once per comparison: every UTF-16 unit of
+// forms, compared as QString::compare() compares them, unit by unit; names
+// shown alike, by their bytes. Each key is made once per name, not once per
+// comparison: every UTF-16 unit of
 // the lower-case name as two bytes, high byte first, so that memcmp() gives
 // that order. The keys lie back to back in one buffer, and the first eight
 // units of each are also held as two integers next to it, so most
 // comparisons touch neither the names nor the buffer.
 class SortedNames {
  public:
-  void Add(QString name) {
+  void Add(QString name, std::string_view bytes) {
     const QString lower = name.toLower();
     Item item;
     item.index = names_.size();
@@ -115,19 +117,24 @@ class SortedNames {
       if (i < 8) item.head[i / 4] |= std::uint64_t{unit} << (48 - 16 * (i % 4));
     }
     names_.push_back(std::move(name));
+    spans_.push_back({bytes_.size(), bytes.size()});
+    bytes_.append(bytes);
     items_.push_back(item);
   }
 
   // Names that differ only in case keep a fixed order.
-  QStringList Take() {
+  ListedFiles Take() {
     std::sort(items_.begin(), items_.end(),
               [this](const Item& x, const Item& y) { return Less(x, y); });
-    QStringList names;
-    names.reserve(static_cast<qsizetype>(items_.size()));
+    ListedFiles listed;
+    listed.shown.reserve(static_cast<qsizetype>(items_.size()));
+    listed.spans.reserve(items_.size());
     for (const Item& item : items_) {
-      names.append(std::move(names_[item.index]));
+      listed.shown.append(std::move(names_[item.index]));
+      listed.spans.push_back(spans_[item.index]);
     }
-    return names;
+    listed.bytes = std::move(bytes_);
+    return listed;
   }
 
  private:
@@ -151,10 +158,21 @@ class SortedNames {
       if (order != 0) return order < 0;
     }
     if (x.key_size != y.key_size) return x.key_size < y.key_size;
-    return names_[x.index] < names_[y.index];
+    if (names_[x.index] != names_[y.index]) {
+      return names_[x.index] < names_[y.index];
+    }
+    return Bytes(x) < Bytes(y);
+  }
+
+  std::string_view Bytes(const Item& item) const {
+    const ListedFiles::Span& span = spans_[item.index];
+    return std::string_view(bytes_).substr(span.at, span.size);
   }
 
   std::vector<QString> names_;
+  // Every name's bytes back to back, and where each one's lie.
+  std::string bytes_;
+  std::vector<ListedFiles::Span> spans_;
   std::vector<Item> items_;
   std::string keys_;
 };
@@ -183,7 +201,7 @@ bool ListedAsFile(int dir, const char* name, unsigned char type) {
 
 }  // namespace
 
-QStringList ListMatchingFiles(const QString& folder, const QString& pattern) {
+ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   if (folder.isEmpty()) return {};
   const NameFilter filter(pattern);
   SortedNames names;
@@ -195,12 +213,13 @@ QStringList ListMatchingFiles(const QString& folder, const QString& pattern) {
   while (const dirent* entry = readdir(dir)) {
     // Hidden files, "." and "..".
     if (entry->d_name[0] == '.') continue;
+    // Text to show and match; the bytes are kept to reach the file.
     QString name = QFile::decodeName(entry->d_name);
     if (!filter.Matches(name) ||
         !ListedAsFile(dirfd(dir), entry->d_name, entry->d_type)) {
       continue;
     }
-    names.Add(std::move(name));
+    names.Add(std::move(name), entry->d_name);
   }
   closedir(dir);
 #else
@@ -208,7 +227,10 @@ QStringList ListMatchingFiles(const QString& folder, const QString& pattern) {
   while (it.hasNext()) {
     it.next();
     QString name = it.fileName();
-    if (filter.Matches(name)) names.Add(std::move(name));
+    if (filter.Matches(name)) {
+      const QByteArray bytes = name.toUtf8();
+      names.Add(std::move(name), std::string_view(bytes.data(), bytes.size()));
+    }
   }
 #endif
   return names.Take();

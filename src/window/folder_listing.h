@@ -3,13 +3,38 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace olvesk {
 
-// The names of the plain files in |folder| that match any of the wildcard
-// patterns in |pattern| (separated by ";"), matched without regard to letter
-// case and sorted by name, ignoring case. Hidden files are left out.
-QStringList ListMatchingFiles(const QString& folder, const QString& pattern);
+// The files of a folder that a list shows, in its order, each name twice:
+// |shown[i]| is the name as text, with a replacement character for each
+// byte that is not valid UTF-8, and Name(i) the same name as the system's
+// own bytes (on Windows, the UTF-8 of its name), which always reach the
+// file however it is shown. The bytes of all names lie in one buffer.
+struct ListedFiles {
+  struct Span {
+    std::size_t at = 0;
+    std::size_t size = 0;
+  };
+
+  std::string_view Name(int index) const {
+    const Span& span = spans[static_cast<std::size_t>(index)];
+    return std::string_view(bytes).substr(span.at, span.size);
+  }
+
+  QStringList shown;
+  std::string bytes;
+  std::vector<Span> spans;
+};
+
+// The plain files in |folder| whose names match any of the wildcard patterns
+// in |pattern| (separated by ";"), matched without regard to letter case and
+// sorted by name, ignoring case. Hidden files are left out.
+ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern);
 
 // The names of the folders directly inside |folder|, sorted as above.
 QStringList ListSubfolders(const QString& folder);

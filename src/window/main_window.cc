@@ -1,5 +1,6 @@
 #include "window/main_window.h"
 
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 
 #include "window/directory_list_box.h"
 #include "window/file_list_box.h"
+#include "window/input_lock.h"
 
 namespace olvesk {
 namespace {
@@ -82,6 +84,9 @@ MainWindow::MainWindow(FileSystem& fs, const QString& start_folder,
   setTabOrder();
   setAccessibleNames();
   setAcceptDrops(true);
+  // The convert button comes first in the tab order; the window opens with
+  // the focus on it, not on whichever control was made first.
+  command1_->setFocus();
 }
 
 MainWindow::~MainWindow() = default;
@@ -217,18 +222,36 @@ void MainWindow::dropEvent(QDropEvent* event) {
   dir1_->setFolder(folder);
 }
 
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (converting_) {
+    progress_.Cancel();
+    close_after_run_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
 void MainWindow::convert() {
-  // The progress dialog keeps other input away during a run; this also
-  // stops a second run from starting inside the first.
+  // A run lets waiting events through now and then; this stops a second run
+  // from starting inside the first.
   if (converting_) return;
   converting_ = true;
-  command1_->setEnabled(false);
-  file1_->pauseFollowing();
-  ConvertCommand command(fs_, *dir1_, *file1_, *check1_, messages_, progress_);
-  command.Run(selection_->TargetSeriesCode(), selection_->TargetSeriesDigit());
-  file1_->resumeFollowing();
-  command1_->setEnabled(true);
+  {
+    // From the press to the run's last message the window takes no input;
+    // the run's own dialogs do. The button stays enabled, so that the focus
+    // stays on it.
+    InputLock lock(this);
+    file1_->pauseFollowing();
+    ConvertCommand command(fs_, *dir1_, *file1_, *check1_, messages_,
+                           progress_);
+    command.Run(selection_->TargetSeriesCode(),
+                selection_->TargetSeriesDigit());
+    file1_->resumeFollowing();
+  }
   converting_ = false;
+  command1_->setFocus();
+  if (close_after_run_) close();
 }
 
 }  // namespace olvesk

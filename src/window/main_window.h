@@ -40,6 +40,9 @@ class MainWindow : public QWidget {
   // directory list.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Closing the window during a run cancels the run; the window closes once
+  // the run has ended and said so.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void createInstructions();
@@ -62,6 +65,7 @@ class MainWindow : public QWidget {
   MessageBoxes messages_{this};
   ProgressDialog progress_{this};
   bool converting_ = false;
+  bool close_after_run_ = false;
 };
 
 }  // namespace olvesk

@@ -45,8 +45,15 @@ class MessageBoxes : public MessageBox {
   QWidget* parent_;
 };
 
-// A modal progress dialog over |parent| that appears only when a run takes
-// long enough to notice, and closes itself when the run ends.
+// The progress of a run: a window-modal dialog over |parent|, titled
+// "Olvesk", that appears only when a run takes long enough to notice and
+// closes itself when the run ends. Its Cancel button, Escape and closing it
+// all ask the run to stop.
+//
+// While a run goes on, the window handles the events that are waiting every
+// kEventsEveryMs, whenever the run reports a file or asks whether it is
+// cancelled; so a run that spends long on one file still shows its dialog
+// and still hears its Cancel button.
 class ProgressDialog : public ProgressReport {
  public:
   explicit ProgressDialog(QWidget* parent) : parent_(parent) {}
@@ -57,14 +64,28 @@ class ProgressDialog : public ProgressReport {
   void End() override;
   bool Cancelled() override;
 
+  // Asks the run to stop, as the Cancel button does.
+  void Cancel() { cancelled_ = true; }
+
   // How long a run goes before the dialog shows.
   static constexpr int kShowAfterMs = 500;
+  // How often at most the waiting events are handled and the progress
+  // redrawn: a fast run is not slowed down by painting every file.
+  static constexpr int kEventsEveryMs = 50;
 
  private:
+  // Shows the dialog once the run has gone on for kShowAfterMs, redraws it
+  // and handles the waiting events, at most every kEventsEveryMs.
+  void keepUp();
+
   QWidget* parent_;
   QPointer<QProgressDialog> dialog_;
+  QElapsedTimer since_begin_;
   QElapsedTimer since_update_;
   int total_ = 0;
+  int done_ = 0;
+  bool shown_ = false;
+  bool cancelled_ = false;
 };
 
 }  // namespace olvesk

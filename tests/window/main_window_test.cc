@@ -14,12 +14,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 #include <thread>
 
 #include "series/real_file_system.h"
 #include "support/temp_dir.h"
 #include "window/directory_list_box.h"
 #include "window/file_list_box.h"
+#include "window/widget_controls.h"
 
 using olvesk::MainWindow;
 
@@ -71,12 +73,44 @@ class SlowFileSystem : public olvesk::FileSystemWrapper {
   std::function<void()> on_rename;
 };
 
+// Lets a test act from inside a run: |on_open| is called with the number of
+// each Open(), 1 for the first, before the file is opened.
+class OpenHook : public olvesk::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  olvesk::Status Open(const std::string& path,
+                      olvesk::OpenFile* file) override {
+    if (on_open) on_open(++opens);
+    return FileSystemWrapper::Open(path, file);
+  }
+  std::function<void(int)> on_open;
+  int opens = 0;
+};
+
+// Queues a left click in the middle of |widget|, for the next pass of the
+// event loop.
+void PostClick(QWidget* widget) {
+  const QPointF at = QRectF(widget->rect()).center();
+  const QPointF global = widget->mapToGlobal(at);
+  QCoreApplication::postEvent(
+      widget, new QMouseEvent(QEvent::MouseButtonPress, at, global,
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+  QCoreApplication::postEvent(
+      widget, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
+                              Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+}
+
 void Write(const QString& path, const QByteArray& contents) {
   olvesk::WriteFile(path.toStdString(), contents.toStdString());
 }
 
 QString Read(const QString& path) {
   return QString::fromStdString(olvesk::ReadFile(path.toStdString()));
+}
+
+// The path of the |i|th file of a long run, in series |code|.
+QString RunFile(const QString& folder, int i, const char* code) {
+  return folder + QString("/run%1.%2.car").arg(i, 2, 10, QChar('0')).arg(code);
 }
 
 }  // namespace
@@ -103,6 +137,12 @@ class MainWindowTest : public QObject {
   void aDroppedFolderOpensInTheDirectoryList();
   void everyControlHasAnAccessibleName();
   void convertButtonWorksFromTheKeyboard();
+  void clicksDuringARunChangeNothing();
+  void everyWayOutOfTheProgressDialogCancels();
+  void aCancelledRunLeavesEveryFileWhole_data();
+  void aCancelledRunLeavesEveryFileWhole();
+  void focusIsOnTheConvertButtonAtStartAndAfterARun();
+  void aNameThatIsNotUtf8ConvertsUnderItsRealName();
 
  private:
   QWidget* control(const char* name) const {
@@ -114,6 +154,7 @@ class MainWindowTest : public QObject {
     return items.isEmpty() ? nullptr : items.first();
   }
   void clickDirItem(QTreeWidgetItem* item, bool twice);
+  std::unique_ptr<MainWindow> windowForARun(olvesk::FileSystem& fs, int files);
 
   std::unique_ptr<olvesk::TempDir> root_;
   QString folder_;
@@ -421,6 +462,185 @@ void MainWindowTest::convertButtonWorksFromTheKeyboard() {
   QTest::keyClick(control("Command1"), Qt::Key_Space);
   QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
   QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
+}
+
+// A window over |fs| on the test folder with |files| more car files to
+// convert, and "Modify All?" checked.
+std::unique_ptr<MainWindow> MainWindowTest::windowForARun(
+    olvesk::FileSystem& fs, int files) {
+  QFile::remove(folder_ + "/a.cup.car");  // it would stop the run at once
+  for (int i = 0; i < files; ++i)
+    Write(RunFile(folder_, i, "gns"), "car_class=2\n");
+  auto window = std::make_unique<MainWindow>(fs, folder_);
+  window->show();
+  window->findChild<QCheckBox*>("Check1")->setChecked(true);
+  return window;
+}
+
+void MainWindowTest::clicksDuringARunChangeNothing() {
+  OpenHook hook(fs_);
+  const auto window = windowForARun(hook, 20);
+  auto* check1 = window->findChild<QCheckBox*>("Check1");
+  auto* cup = window->findChild<QRadioButton*>("Option1");
+  auto* gns = window->findChild<QRadioButton*>("Option2");
+  bool queued_clicks_handled = false;
+  bool handled_during_run = false;
+  hook.on_open = [&](int opens) {
+    if (opens == 3) {
+      // Delivered at once, from inside the run.
+      QTest::mouseClick(cup, Qt::LeftButton);
+      QTest::mouseClick(check1, Qt::LeftButton);
+      // Queued, for the run's own handling of waiting events.
+      PostClick(gns);
+      PostClick(check1);
+      QMetaObject::invokeMethod(
+          window.get(), [&] { queued_clicks_handled = true; },
+          Qt::QueuedConnection);
+      QTest::qSleep(2 * olvesk::ProgressDialog::kEventsEveryMs);
+    }
+    if (opens == 6) handled_during_run = queued_clicks_handled;
+  };
+  MessageCatcher catcher;
+  window->findChild<QPushButton*>("Command1")->click();
+
+  QVERIFY(handled_during_run);
+  // Every file went to pta, name and digit, as when the button was pressed.
+  for (int i = 0; i < 20; ++i) {
+    QCOMPARE(Read(RunFile(folder_, i, "pta")), QString("car_class=4\n"));
+  }
+  for (const char* name : {"B.pta.car", "c.pta.car", "f.pta.car"}) {
+    QCOMPARE(Read(folder_ + "/" + name), QString("name=x\ncar_class=4\n"));
+  }
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  QCOMPARE(window->selection().TargetSeriesCode(), std::string("pta"));
+  QVERIFY(window->findChild<QRadioButton*>("Option4")->isChecked());
+  QVERIFY(!cup->isChecked() && !gns->isChecked() && check1->isChecked());
+}
+
+void MainWindowTest::everyWayOutOfTheProgressDialogCancels() {
+  const std::function<void(QProgressDialog*)> ways_out[] = {
+      [](QProgressDialog* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); },
+      [](QProgressDialog* dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+      },
+      [](QProgressDialog* dialog) { dialog->close(); },
+  };
+  olvesk::ProgressDialog progress(window_.get());
+  for (const auto& way_out : ways_out) {
+    // One long file: the run only asks whether it is cancelled.
+    progress.Begin(1);
+    auto* dialog = window_->findChild<QProgressDialog*>();
+    QTest::qSleep(olvesk::ProgressDialog::kShowAfterMs);
+    QVERIFY(!progress.Cancelled());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QString("Olvesk"));
+    QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+
+    way_out(dialog);
+    QVERIFY(progress.Cancelled());
+    progress.End();
+    QVERIFY(progress.Cancelled());
+  }
+  progress.Begin(1);
+  QVERIFY(!progress.Cancelled());
+}
+
+void MainWindowTest::aCancelledRunLeavesEveryFileWhole_data() {
+  QTest::addColumn<int>("way");
+  QTest::newRow("Escape in the dialog") << 0;
+  QTest::newRow("Cancel button") << 1;
+  QTest::newRow("closing the window") << 2;
+}
+
+void MainWindowTest::aCancelledRunLeavesEveryFileWhole() {
+  QFETCH(int, way);
+  constexpr int kFiles = 60;
+  OpenHook hook(fs_);
+  const auto window = windowForARun(hook, kFiles);
+  auto* cup = window->findChild<QRadioButton*>("Option1");
+  bool cancelled = false;
+  bool open_during_run = false;
+  hook.on_open = [&](int opens) {
+    QTest::qSleep(20);  // so that the dialog shows well before the end
+    auto* dialog = window->findChild<QProgressDialog*>();
+    if (cancelled) return;
+    if (way == 2 && opens == 3) {
+      window->close();
+      open_during_run = window->isVisible();
+    } else if (way != 2 && dialog && dialog->isVisible()) {
+      if (way == 0) QTest::keyClick(dialog, Qt::Key_Escape);
+      if (way == 1) dialog->findChild<QPushButton*>()->click();
+      // With the dialog gone, the window still takes no clicks.
+      QTest::mouseClick(cup, Qt::LeftButton);
+    } else {
+      return;
+    }
+    cancelled = true;
+  };
+  MessageCatcher catcher;
+  window->findChild<QPushButton*>("Command1")->click();
+
+  QVERIFY(cancelled);
+  int converted = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    const QString before = Read(RunFile(folder_, i, "gns"));
+    const QString after = Read(RunFile(folder_, i, "pta"));
+    QVERIFY2((before == "car_class=2\n" && after == "<missing>") ||
+                 (before == "<missing>" && after == "car_class=4\n"),
+             qPrintable(RunFile(folder_, i, "gns")));
+    if (after != "<missing>") ++converted;
+  }
+  QVERIFY(!cup->isChecked());
+  QVERIFY(!catcher.texts().isEmpty());
+  QCOMPARE(window->isVisible(), way != 2);
+  if (way == 2) QVERIFY(open_during_run);
+  QVERIFY2(converted < kFiles - 10, qPrintable(QString::number(converted)));
+  QVERIFY2(catcher.texts().last().startsWith(QString::fromUtf8(
+               olvesk::kCancelledHeading.data(),
+               static_cast<qsizetype>(olvesk::kCancelledHeading.size()))),
+           qPrintable(catcher.texts().last()));
+}
+
+void MainWindowTest::focusIsOnTheConvertButtonAtStartAndAfterARun() {
+  QApplication::setActiveWindow(window_.get());
+  QCOMPARE(QApplication::focusWidget(), control("Command1"));
+  MessageCatcher catcher;
+  // Space at start-up presses the button: nothing is highlighted.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  QCOMPARE(catcher.texts().size(), 1);
+  QCOMPARE(window_->selection().TargetSeriesCode(), std::string("pta"));
+
+  window_->fileList()->SetListIndex(1);  // B.GNS.CAR
+  QTest::keyClick(control("Command1"), Qt::Key_Space);
+  QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
+  // The control that has the focus whenever the window is active.
+  QCOMPARE(window_->focusWidget(), control("Command1"));
+}
+
+void MainWindowTest::aNameThatIsNotUtf8ConvertsUnderItsRealName() {
+#if !defined(Q_OS_LINUX)
+  QSKIP("Only Linux lets a file name be any bytes");
+#else
+  // "Citroën" in Latin-1.
+  const std::string folder = QFile::encodeName(folder_).toStdString();
+  olvesk::WriteFile(folder + "/Citro\xebn.gns.car", "car_class=2\n");
+  if (olvesk::ReadFile(folder + "/Citro\xebn.gns.car") == "<missing>") {
+    QSKIP("This file system takes no name that is not UTF-8");
+  }
+  olvesk::FileListBox* list = window_->fileList();
+  list->Refresh();
+  const auto row = list->names().indexOf(QString("Citro\uFFFDn.gns.car"));
+  QVERIFY(row >= 0);
+  list->SetListIndex(static_cast<int>(row));
+  MessageCatcher catcher;
+  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.pta.car"),
+           std::string("car_class=4\n"));
+  QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.gns.car"),
+           std::string("<missing>"));
+#endif
 }
 
 int main(int argc, char* argv[]) {
