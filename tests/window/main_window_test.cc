@@ -124,8 +124,9 @@ class MainWindowTest : public QObject {
 
 void MainWindowTest::init() {
   root_ = std::make_unique<olvesk::TempDir>();
-  folder_ =
-      QString::fromStdString(olvesk::Utf8String(root_->path())) + "/cup/cars";
+  folder_ = QDir::fromNativeSeparators(
+                QString::fromStdString(olvesk::Utf8String(root_->path()))) +
+            "/cup/cars";
   QDir().mkpath(folder_ + "/sub");
   for (const char* name : {"a.cup.car", "B.GNS.CAR", "c.cts.car", "d.pta.car",
                            "e.txt", "f.Cup.Car"}) {
