@@ -87,6 +87,15 @@ install(FILES ${qt_dlls} ${runtime_dlls} ${here}/qt.conf DESTINATION .)
 install(FILES ${platform_plugin} DESTINATION platforms)
 install(FILES ${style_plugin} DESTINATION styles)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+# The compiler's runtime DLLs come with their symbols: drop them from the
+# installed copies, with Qt's.
+if(CMAKE_STRIP)
+  install(CODE "
+    file(GLOB dlls \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\"
+                   \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*/*.dll\")
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \${dlls}
+                    COMMAND_ERROR_IS_FATAL ANY)")
+endif()
 # The licences of what ships beside the program: Qt's texts, and Debian's
 # copyright files of the compiler runtime and of MinGW-w64's thread library.
 install(DIRECTORY ${QT6_INSTALL_PREFIX}/licenses/ DESTINATION licenses/qt)
