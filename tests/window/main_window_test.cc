@@ -427,6 +427,8 @@ void MainWindowTest::convertButtonWorksFromTheKeyboard() {
 int main(int argc, char* argv[]) {
   // Test discovery runs this without ctest's environment.
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Results on stdout also where no console is attached, as under Wine.
+  qputenv("QT_FORCE_STDERR_LOGGING", "1");
   QApplication app(argc, argv);
   MainWindowTest test;
   return QTest::qExec(&test, argc, argv);
