@@ -80,6 +80,7 @@ add_custom_target(olvesk_windows_runtime ALL
           ${platform_plugin} $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin>
           ${bin}/platforms
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${style_plugin} ${bin}/styles
+  COMMENT "Laying out the Qt and compiler runtime DLLs beside the programs"
   VERBATIM)
 
 install(TARGETS olvesk RUNTIME DESTINATION .)
