@@ -28,3 +28,28 @@ if(OLVESK_WINE)
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 endif()
+
+# The Qt for Windows that scripts/build-qt-windows cross-builds into the cache:
+# given as OLVESK_WINDOWS_QT, or the newest complete one found there. Its tools
+# (moc, uic, rcc) come from the host's Qt of the same version.
+if(NOT OLVESK_WINDOWS_QT)
+  if(NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+    set(_olvesk_cache "$ENV{XDG_CACHE_HOME}/olvesk")
+  else()
+    set(_olvesk_cache "$ENV{HOME}/.cache/olvesk")
+  endif()
+  file(GLOB _olvesk_stamps "${_olvesk_cache}/qt-*-mingw-w64/.complete")
+  if(_olvesk_stamps)
+    list(SORT _olvesk_stamps COMPARE NATURAL ORDER DESCENDING)
+    list(GET _olvesk_stamps 0 _olvesk_stamp)
+    get_filename_component(OLVESK_WINDOWS_QT "${_olvesk_stamp}" DIRECTORY)
+  endif()
+endif()
+if(OLVESK_WINDOWS_QT)
+  set(OLVESK_WINDOWS_QT "${OLVESK_WINDOWS_QT}" CACHE PATH
+      "Qt cross-built for Windows by scripts/build-qt-windows")
+  list(APPEND CMAKE_FIND_ROOT_PATH "${OLVESK_WINDOWS_QT}")
+  list(APPEND CMAKE_PREFIX_PATH "${OLVESK_WINDOWS_QT}")
+  set(QT_HOST_PATH /usr CACHE PATH "")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
+endif()

@@ -1,7 +1,9 @@
 #include "window/folder_listing.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <QDir>
 #include <QString>
@@ -48,11 +50,13 @@ class FolderListingTest : public ::testing::TestWithParam<const char*> {
       WriteFile(folder_->File(name), "car_class=1");
     }
     fs::create_directory(root / "folder.gns.car");
+#ifndef _WIN32
     fs::create_symlink("b.gns.car", root / "link.gns.car");
     fs::create_symlink("folder.gns.car", root / "folder-link.gns.car");
     fs::create_symlink("missing.gns.car", root / "broken.gns.car");
     ASSERT_EQ(mkfifo((root / "pipe.gns.car").c_str(), 0600), 0);
     fs::create_symlink("pipe.gns.car", root / "pipe-link.gns.car");
+#endif
   }
   static void TearDownTestSuite() {
     delete folder_;
@@ -88,8 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FolderListingTest, ListsPlainFilesAndLinksToThemOnly) {
   const QStringList listed = ListMatchingFiles(Folder(), "*.gns.car").shown;
-  EXPECT_TRUE(listed.contains("link.gns.car"));
   EXPECT_FALSE(listed.contains("folder.gns.car"));
+#ifdef _WIN32
+  GTEST_SKIP() << "links and pipes are made on POSIX systems only";
+#endif
+  EXPECT_TRUE(listed.contains("link.gns.car"));
   EXPECT_FALSE(listed.contains("folder-link.gns.car"));
   EXPECT_FALSE(listed.contains("broken.gns.car"));
   EXPECT_FALSE(listed.contains("pipe.gns.car"));
@@ -97,6 +104,9 @@ TEST_F(FolderListingTest, ListsPlainFilesAndLinksToThemOnly) {
 }
 
 TEST(FolderListingEdgeTest, NamesDifferingOnlyInCaseKeepAFixedOrder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names differing only in case are one file on Windows";
+#endif
   TempDir folder;
   for (const char* name :
        {"a.gns.car", "A.gns.car", "b.gns.car", "B.GNS.car", "A.GNS.CAR"}) {

@@ -165,8 +165,9 @@ class MainWindowTest : public QObject {
 
 void MainWindowTest::init() {
   root_ = std::make_unique<olvesk::TempDir>();
-  folder_ =
-      QString::fromStdString(olvesk::Utf8String(root_->path())) + "/cup/cars";
+  folder_ = QDir::fromNativeSeparators(
+                QString::fromStdString(olvesk::Utf8String(root_->path()))) +
+            "/cup/cars";
   QDir().mkpath(folder_ + "/sub");
   for (const char* name : {"a.cup.car", "B.GNS.CAR", "c.cts.car", "d.pta.car",
                            "e.txt", "f.Cup.Car"}) {
@@ -646,6 +647,8 @@ void MainWindowTest::aNameThatIsNotUtf8ConvertsUnderItsRealName() {
 int main(int argc, char* argv[]) {
   // Test discovery runs this without ctest's environment.
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Results on stdout also where no console is attached, as under Wine.
+  qputenv("QT_FORCE_STDERR_LOGGING", "1");
   QApplication app(argc, argv);
   MainWindowTest test;
   return QTest::qExec(&test, argc, argv);

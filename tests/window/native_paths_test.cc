@@ -1,0 +1,108 @@
+// The paths the window hands to the conversion core are the system's own:
+// "C:\cars\gns" on Windows, with the drive root as "C:\", and names in any
+// script survive the trip from the lists to the file system and back.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QString>
+#include <QTreeWidgetItem>
+#include <filesystem>
+#include <string>
+
+#include "series/convert_command.h"
+#include "series/real_file_system.h"
+#include "support/fake_controls.h"
+#include "support/temp_dir.h"
+#include "window/directory_list_box.h"
+#include "window/file_list_box.h"
+
+namespace olvesk {
+namespace {
+
+namespace fs = std::filesystem;
+
+QString Q(const fs::path& path) {
+  return QString::fromStdString(Utf8String(path));
+}
+
+// A folder below a fresh temporary folder (none: the drive root), as the
+// standard library spells it in the system's own form.
+class DirectoryListPathTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  fs::path Folder() const {
+    const std::string below = GetParam();
+    if (below == "<root>") return root_.path().root_path();
+    const fs::path folder = (root_.path() / Utf8Path(below)).make_preferred();
+    fs::create_directories(folder);
+    return folder;
+  }
+  TempDir root_;
+};
+
+TEST_P(DirectoryListPathTest, HandsOnTheSystemsPathAndStaysOnItsDrive) {
+  const fs::path folder = Folder();
+  DirectoryListBox list;
+  list.setFolder(Q(folder));
+
+  EXPECT_EQ(list.Path(), Utf8String(folder));
+  // One tree, from the root of the folder's own drive down to the folder.
+  ASSERT_EQ(list.topLevelItemCount(), 1);
+  EXPECT_EQ(list.topLevelItem(0)->text(0), Q(folder.root_path()));
+  ASSERT_NE(list.currentItem(), nullptr);
+  if (folder != folder.root_path()) {
+    EXPECT_EQ(list.currentItem()->text(0), Q(folder.filename()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, DirectoryListPathTest,
+                         ::testing::Values("<root>", "cars",
+                                           "cup/cars/classics",
+                                           "\u00c6r\u00f8 \u65e5\u672c "
+                                           "\U0001F600/gns/cars"));
+
+TEST(NativePathConversionTest, ConvertsAWideNameInAWideFolder) {
+  TempDir root;
+  const fs::path folder =
+      (root.path() / Utf8Path("\u00c6r\u00f8 \u65e5\u672c/cup/cars"))
+          .make_preferred();
+  fs::create_directories(folder);
+  const std::string name = "\u03a9mega \U0001F697.gns.car";
+  WriteFile(Utf8String(folder / Utf8Path(name)), "car_class=2\r\n");
+
+  DirectoryListBox dir;
+  dir.setFolder(Q(folder));
+  FileListBox files;
+  files.SetPattern("*.gns.car");
+  // As the window does when a folder opens, but through the core's side:
+  // the path in the system's form.
+  files.SetPath(dir.Path());
+  ASSERT_EQ(files.ListCount(), 1);
+  files.SetListIndex(0);
+  EXPECT_EQ(files.FileName(), name);
+
+  RealFileSystem fs;
+  FakeCheckBox modify_all;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(fs, dir, files, modify_all, messages, progress)
+      .Run("cup", '1');
+
+  EXPECT_EQ(messages.shown_,
+            std::vector<std::string>{"Done Converting Car files"});
+  EXPECT_EQ(
+      ReadFile(Utf8String(folder / Utf8Path("\u03a9mega \U0001F697.cup.car"))),
+      "car_class=1\r\n");
+  EXPECT_EQ(files.ListCount(), 0);
+}
+
+}  // namespace
+}  // namespace olvesk
+
+int main(int argc, char* argv[]) {
+  // Test discovery runs this without ctest's environment.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
