@@ -105,6 +105,18 @@ Status Replaced(const std::string& path) {
                        "was left as it is");
 }
 
+// The refusal when |target|, found at |new_path|, is a file of |keep|.
+Status CheckNotKept(const FileInfo& target, const std::string& new_path,
+                    const std::set<FileId>* keep) {
+  if (keep == nullptr || target.kind == FileInfo::Kind::kMissing ||
+      keep->count(FileId::Of(target)) == 0) {
+    return Status();
+  }
+  return Status::Error("rename", new_path,
+                       "another car file of this run was just converted to "
+                       "that name, which this one would replace");
+}
+
 // The checks before a file is opened: only a plain file with one name is
 // converted, and never onto a folder, onto itself or onto a file in |keep|.
 Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
@@ -131,17 +143,13 @@ Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
     return Status::Error("rename", new_path,
                          "a folder of that name is in the way");
   }
-  if (target.kind != FileInfo::Kind::kMissing) {
-    if (FileId::Of(target) == FileId::Of(*source)) {
-      return Status::Error("rename", new_path,
-                           "it is another name for the same file");
-    }
-    if (keep != nullptr && keep->count(FileId::Of(target)) > 0) {
-      return Status::Error("rename", new_path,
-                           "another car file of this run was just converted "
-                           "to that name, which this one would replace");
-    }
+  if (target.kind != FileInfo::Kind::kMissing &&
+      FileId::Of(target) == FileId::Of(*source)) {
+    return Status::Error("rename", new_path,
+                         "it is another name for the same file");
   }
+  status = CheckNotKept(target, new_path, keep);
+  if (!status.ok()) return status;
   // The digit is written in place, so the file's other names would show it
   // too while keeping their old series code, in a folder where converting
   // them again may be refused.
@@ -265,13 +273,7 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
   // one name.
   if (keep != nullptr && !keep->empty()) {
     status = fs.Stat(new_path, &now);
-    if (status.ok() && now.kind != FileInfo::Kind::kMissing &&
-        keep->count(FileId::Of(now)) > 0) {
-      status = Status::Error("rename", new_path,
-                             "another car file of this run was just "
-                             "converted to that name, which this one would "
-                             "replace");
-    }
+    if (status.ok()) status = CheckNotKept(now, new_path, keep);
     if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
   }
   status = fs.Rename(file, new_path);

@@ -199,10 +199,7 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
   if (!GetFileInformationByHandle(handle, &by_handle)) {
     status = LastError("stat", path);
   } else {
-    info->device = by_handle.dwVolumeSerialNumber;
-    info->inode = (std::uint64_t{by_handle.nFileIndexHigh} << 32) |
-                  by_handle.nFileIndexLow;
-    info->links = by_handle.nNumberOfLinks;
+    *info = InfoOf(by_handle);
   }
   CloseHandle(handle);
   return status;

@@ -12,7 +12,6 @@
 #include "series/car_file.h"
 #include "series/convert_command.h"
 #include "series/real_file_system.h"
-#include "support/fake_controls.h"
 #include "support/folder_run.h"
 #include "support/temp_dir.h"
 #include "support/virtual_file_system.h"
@@ -62,24 +61,16 @@ TEST(CaseInsensitiveDriveTest, NeverReplacesAFileTheRunConverted) {
   vfs.CreateDir(folder);
   vfs.Create(CarFilePath(folder, "A.gns.car"), "first car_class=2");
   vfs.Create(CarFilePath(folder, "a.cts.car"), "second car_class=3");
-  FakeDirectoryList dir_list;
-  dir_list.path_ = folder;
-  FakeFileList file_list;
-  file_list.names_ = {"A.gns.car", "a.cts.car"};
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
+  const std::vector<std::string> shown =
+      ModifyAll(vfs, folder, {"A.gns.car", "a.cts.car"});
   EXPECT_EQ(vfs.Contents(CarFilePath(folder, "A.pta.car")),
             "first car_class=4");
   EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.cts.car")),
             "second car_class=3");
-  ASSERT_EQ(messages.shown_.size(), 2u);
-  EXPECT_NE(messages.shown_[0].find("a.cts.car: another car file of this run"),
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_NE(shown[0].find("a.cts.car: another car file of this run"),
             std::string::npos)
-      << messages.shown_[0];
+      << shown[0];
 
   // Names that no case rule of ours joins, but that reach the same file.
   FileInfo converted;
@@ -190,18 +181,7 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
   MeddlingFileSystem meddling(real, CarFilePath(folder, "f28.pta.car"), 1, [&] {
     fs::rename(Utf8Path(folder), root.path() / "renamed");
   });
-  FakeDirectoryList dir_list;
-  dir_list.path_ = folder;
-  FakeFileList file_list;
-  file_list.names_ = names;
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(meddling, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
-
-  EXPECT_EQ(messages.shown_,
+  EXPECT_EQ(ModifyAll(meddling, folder, names),
             std::vector<std::string>{
                 "The folder " + folder +
                 " was renamed or removed while its car files were being "
@@ -232,16 +212,7 @@ TEST(SecondWindowTest, TwoProcessesOnOneFolderNeverMixTheirSeries) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       RealFileSystem real;
-      FakeDirectoryList dir_list;
-      dir_list.path_ = folder;
-      FakeFileList file_list;
-      file_list.names_ = names;
-      FakeCheckBox modify_all;
-      modify_all.value_ = 1;
-      FakeMessageBox messages;
-      FakeProgress progress;
-      ConvertCommand(real, dir_list, file_list, modify_all, messages, progress)
-          .Run(code, digit);
+      ModifyAll(real, folder, names, code, digit);
       _exit(0);
     }
     children.push_back(child);

@@ -12,7 +12,6 @@
 #include "series/car_file.h"
 #include "series/convert_command.h"
 #include "series/real_file_system.h"
-#include "support/fake_controls.h"
 #include "support/fault_injecting_file_system.h"
 #include "support/folder_run.h"
 #include "support/temp_dir.h"
@@ -138,23 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepCase{"ModifyAllFailOnce", true, Mode::kOnce},
                       SweepCase{"ModifyAllFailAlways", true, Mode::kAlways}),
     [](const auto& test) { return std::string(test.param.name); });
-
-// Presses the convert button with "Modify All?" checked on |folder| of |fs|,
-// whose list shows |names|, and returns the messages shown.
-std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
-                                   std::vector<std::string> names) {
-  FakeDirectoryList dir_list;
-  dir_list.path_ = folder;
-  FakeFileList file_list;
-  file_list.names_ = std::move(names);
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(fs, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
-  return messages.shown_;
-}
 
 // A run writes the digits of a batch of files, makes them durable in one
 // step, and only then renames the files it holds open; the folder is synced

@@ -52,6 +52,22 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
   return ButtonPress{messages.shown_, progress.log_};
 }
 
+std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
+                                   std::vector<std::string> names,
+                                   const std::string& code, char digit) {
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = std::move(names);
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(fs, dir_list, file_list, modify_all, messages, progress)
+      .Run(code, digit);
+  return messages.shown_;
+}
+
 void WritePlan(const std::string& folder,
                const std::vector<PlannedFile>& plan) {
   for (const PlannedFile& file : plan) {

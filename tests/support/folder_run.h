@@ -31,6 +31,14 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
                          const std::string& highlight = "",
                          const std::function<void()>& after_listing = {});
 
+// Presses the convert button with "Modify All?" checked on |folder| of
+// |fs|, whose list shows |names|, converting to |code| and |digit|, and
+// returns the messages shown. Every file call goes through |fs|.
+std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
+                                   std::vector<std::string> names,
+                                   const std::string& code = "pta",
+                                   char digit = '4');
+
 // One plain file of a folder before a run, and what the run must make of it.
 struct PlannedFile {
   std::string name;
