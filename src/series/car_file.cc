@@ -117,25 +117,38 @@ Status CheckNotKept(const FileInfo& target, const std::string& new_path,
                        "that name, which this one would replace");
 }
 
-// The checks before a file is opened: only a plain file with one name is
-// converted, and never onto a folder, onto itself or onto a file in |keep|.
-Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
-                          const std::string& new_path,
-                          const std::set<FileId>* keep, FileInfo* source) {
-  Status status = fs.Stat(path, source);
-  if (!status.ok()) return status;
-  switch (source->kind) {
-    case FileInfo::Kind::kRegular:
-      break;
+// Why |path| could not be opened, in words a user can act on where the
+// name itself says more than the open did.
+Status ExplainOpenFailure(FileSystem& fs, const std::string& path,
+                          const Status& open) {
+  FileInfo info;
+  if (!fs.Stat(path, &info).ok()) return open;
+  switch (info.kind) {
     case FileInfo::Kind::kMissing:
       return Status::Error("open", path, "the file is no longer there");
     case FileInfo::Kind::kSymlink:
       return Status::Error(
           "open", path,
           "it is a symbolic link; only plain files are converted");
+    case FileInfo::Kind::kRegular:
+      return open;
     default:
       return Status::Error("open", path, "it is not a plain file");
   }
+}
+
+// The checks on the open, locked |file| before anything is written: its
+// name still gives it, its new name is free for it (no folder there, not
+// the file itself, not a file in |keep|), and it has no other names.
+Status CheckOpenFile(FileSystem& fs, const OpenFile& file,
+                     const std::string& new_path,
+                     const std::set<FileId>* keep) {
+  // Another window may have converted and renamed it just before the lock
+  // was taken, or another program put something else at the name.
+  FileInfo now;
+  Status status = fs.Stat(file.path, &now);
+  if (!status.ok()) return status;
+  if (!SameFile(now, file.info)) return Replaced(file.path);
   FileInfo target;
   status = fs.Stat(new_path, &target);
   if (!status.ok()) return status;
@@ -144,7 +157,7 @@ Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
                          "a folder of that name is in the way");
   }
   if (target.kind != FileInfo::Kind::kMissing &&
-      FileId::Of(target) == FileId::Of(*source)) {
+      FileId::Of(target) == FileId::Of(file.info)) {
     return Status::Error("rename", new_path,
                          "it is another name for the same file");
   }
@@ -153,24 +166,22 @@ Status CheckBeforeOpening(FileSystem& fs, const std::string& path,
   // The digit is written in place, so the file's other names would show it
   // too while keeping their old series code, in a folder where converting
   // them again may be refused.
-  if (source->links > 1) {
+  if (file.info.links > 1) {
     return Status::Error(
-        "open", path,
+        "open", file.path,
         "it has other names (hard links) that writing it would change too; "
         "convert a copy of it instead");
   }
   return Status();
 }
 
-// Writes |target_digit| after the marker of the car file open as |file|,
-// which was checked as |source|, and notes in |*patch| how to undo it.
-// Returns kPending once the digit is written.
-ConvertResult WriteDigit(FileSystem& fs, OpenFile* file, const FileInfo& source,
-                         char target_digit, const ConvertOptions& options,
-                         Patch* patch_out) {
-  const std::string path = file->path;
-  // What was opened must be what was checked.
-  if (!SameFile(file->info, source)) return Failed(Replaced(path));
+// Locks and checks the open |pending| file, then writes |target_digit|
+// after its marker and notes in its patch how to undo that. Returns
+// kPending once the digit is written.
+ConvertResult WriteDigit(FileSystem& fs, PendingFile* pending,
+                         char target_digit, const ConvertOptions& options) {
+  OpenFile* file = &pending->file;
+  const std::string& path = file->path;
   bool locked = false;
   Status status = fs.TryLock(*file, &locked);
   if (!status.ok()) return Failed(status);
@@ -179,12 +190,8 @@ ConvertResult WriteDigit(FileSystem& fs, OpenFile* file, const FileInfo& source,
         "open", path,
         "another Olvesk window is converting it; it was left to that window"));
   }
-  // That other window may have converted and renamed it just before the
-  // lock was taken.
-  FileInfo now;
-  status = fs.Stat(path, &now);
+  status = CheckOpenFile(fs, *file, pending->new_path, options.keep);
   if (!status.ok()) return Failed(status);
-  if (!SameFile(now, source)) return Failed(Replaced(path));
 
   char first_chunk[kScanChunkSize];
   std::unique_ptr<LargeChunk> large_chunk;
@@ -192,9 +199,10 @@ ConvertResult WriteDigit(FileSystem& fs, OpenFile* file, const FileInfo& source,
   std::size_t buffer_size = sizeof(first_chunk);
   MarkerScanner scanner;
   std::uint64_t offset = 0;
-  // The first chunk is read whatever it holds; where the data lies is asked
-  // only of a larger file.
-  std::uint64_t data_end = kScanChunkSize;
+  // The first chunk, no more than the file held when it was opened, is read
+  // whatever it holds; where the data lies is asked only of a larger file.
+  std::uint64_t data_end =
+      std::min<std::uint64_t>(kScanChunkSize, file->info.size);
   std::size_t got = 0;
   for (;;) {
     if (offset >= data_end) {
@@ -244,7 +252,7 @@ ConvertResult WriteDigit(FileSystem& fs, OpenFile* file, const FileInfo& source,
   // A one-byte write that fails has written nothing.
   status = fs.Write(*file, patch.offset, &target_digit, 1);
   if (!status.ok()) return Failed(status);
-  *patch_out = patch;
+  pending->patch = patch;
   ConvertResult result;
   result.outcome = ConvertResult::Outcome::kPending;
   return result;
@@ -255,7 +263,7 @@ ConvertResult WriteDigit(FileSystem& fs, OpenFile* file, const FileInfo& source,
 ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
                      const std::set<FileId>* keep) {
   OpenFile* file = &pending->file;
-  const FileInfo& source = pending->source;
+  const FileInfo& source = file->info;
   const std::string& new_path = pending->new_path;
   const std::string path = file->path;
   if (!synced.ok()) {
@@ -270,7 +278,8 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
   if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
   // A file converted since this one was checked may have taken its new
   // name: on a drive that ignores case, É.gns.car and é.cts.car both end as
-  // one name.
+  // one name. A caller that rules that out by the names alone passes no
+  // |keep|.
   if (keep != nullptr && !keep->empty()) {
     status = fs.Stat(new_path, &now);
     if (status.ok()) status = CheckNotKept(now, new_path, keep);
@@ -376,15 +385,11 @@ ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,
                            const ConvertOptions& options,
                            PendingFile* pending) {
   pending->new_path = NewCarFilePath(path, target_code);
-  // Refuse, before anything changes, what must never be converted.
-  Status status = CheckBeforeOpening(fs, path, pending->new_path, options.keep,
-                                     &pending->source);
-  if (!status.ok()) return Failed(status);
-
-  status = fs.Open(path, &pending->file);
-  if (!status.ok()) return Failed(status);
-  ConvertResult result = WriteDigit(fs, &pending->file, pending->source,
-                                    target_digit, options, &pending->patch);
+  // The open refuses a link, a folder or a device at |path| itself; the
+  // file it opens is then checked before anything is written.
+  const Status status = fs.Open(path, &pending->file);
+  if (!status.ok()) return Failed(ExplainOpenFailure(fs, path, status));
+  ConvertResult result = WriteDigit(fs, pending, target_digit, options);
   if (result.outcome == ConvertResult::Outcome::kPending) return result;
   const Status closed = fs.Close(&pending->file);
   if (!closed.ok() && result.outcome == ConvertResult::Outcome::kNoMarker) {

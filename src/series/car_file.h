@@ -130,8 +130,7 @@ struct Patch {
 // yet. It stays open, so that it is renamed and, where need be, put back as
 // the one file that was checked.
 struct PendingFile {
-  OpenFile file;
-  FileInfo source;  // the file as checked before it was opened
+  OpenFile file;  // its info is the file as it was opened and checked
   std::string new_path;
   Patch patch;
 };

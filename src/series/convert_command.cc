@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <future>
 #include <set>
 #include <unordered_set>
 #include <vector>
@@ -72,6 +73,11 @@ std::string NameKey(std::string path) {
   return path;
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](unsigned char c) { return c < 0x80; });
+}
+
 // "1 car file" or "3 car files".
 std::string CarFiles(int count) {
   return std::to_string(count) + (count == 1 ? " car file" : " car files");
@@ -139,24 +145,72 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
   enum class Stop { kNone, kOwnSeries, kCancelled, kFolderGone };
   Stop stop = Stop::kNone;
   int tried = 0;       // files taken from |names|
-  int done = 0;        // files the run is through with
+  int done_count = 0;  // files the run is through with
   int left_alone = 0;  // taken, but put back as they were when the run stopped
   const Status gone =
       Status::Error("rename", folder, "the folder is no longer there");
   if (!names.empty()) progress_.Begin(static_cast<int>(names.size()));
   // Files go in batches: each file of a batch is checked, opened and given
   // its digit; one sync makes all those digits durable; only then is each
-  // renamed. The first batches are small, so the first files are not held
-  // back; a batch never holds more files open than the system allows.
+  // renamed. While one batch syncs the next is prepared, so the disk and the
+  // checks work at once. The first batches are small, so the first files
+  // are not held back; the two batches never hold more files open than the
+  // system allows.
+  const std::size_t budget = std::max<std::size_t>(1, fs_.OpenFileBudget());
   const std::size_t max_batch =
-      std::max<std::size_t>(1, std::min(kMaxBatch, fs_.OpenFileBudget()));
+      std::min(kMaxBatch, std::max<std::size_t>(1, budget / 2));
   std::size_t batch_size = std::min(kFirstBatch, max_batch);
-  std::vector<PendingFile> batch;
-  std::vector<int> batch_names;
+  // A name that differs from another only in letters beyond ASCII may name
+  // the same file on a drive that ignores case; the names alone rule that
+  // out for a run without such names, and the renames then skip the check.
+  const bool ascii_names =
+      std::all_of(names.begin(), names.end(), IsAscii) && IsAscii(target_code);
+  const std::set<FileId>* rename_keep = ascii_names ? nullptr : &made_files;
+  struct Batch {
+    std::vector<PendingFile> files;
+    std::vector<int> names;  // each file's index in |names|
+  };
+  Batch batch;
+  Batch syncing;  // the batch whose sync has started
+  std::future<Status> synced;
+
+  // Renames the files of |done| once |status| says they are durable, or
+  // puts them back; every file ends converted or as it was.
+  auto finish = [&](Batch& done, const Status& status) {
+    for (std::size_t i = 0; i < done.files.size(); ++i) {
+      if (stop == Stop::kFolderGone) {
+        // Nothing can be renamed in a folder that is gone: the digit is
+        // put back, and the file counts as not tried.
+        FinishCarFile(fs_, &done.files[i], gone, rename_keep);
+        ++left_alone;
+        continue;
+      }
+      const ConvertResult result =
+          FinishCarFile(fs_, &done.files[i], status, rename_keep);
+      const std::string& name = names[done.names[i]];
+      if (result.converted()) {
+        ++converted;
+        made_files.insert(result.id);
+        if (!result.status.ok()) report.Add(name, result);
+      } else if (folder_gone()) {
+        stop = Stop::kFolderGone;
+        ++left_alone;
+        continue;
+      } else {
+        report.Add(name, result);
+      }
+      progress_.Advance(++done_count);
+    }
+    done.files.clear();
+    done.names.clear();
+  };
+  auto finish_syncing = [&] {
+    if (synced.valid()) finish(syncing, synced.get());
+  };
+
   while (stop == Stop::kNone && tried < static_cast<int>(names.size())) {
-    batch.clear();
-    batch_names.clear();
-    while (batch.size() < batch_size &&
+    if (syncing.files.size() + batch_size > budget) finish_syncing();
+    while (batch.files.size() < batch_size &&
            tried < static_cast<int>(names.size())) {
       if (progress_.Cancelled()) {
         stop = Stop::kCancelled;
@@ -175,7 +229,7 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
                                "to " +
                                    new_path + ", which this one would replace");
         ++tried;
-        progress_.Advance(++done);
+        progress_.Advance(++done_count);
         continue;
       }
       PendingFile pending;
@@ -183,8 +237,8 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
           BeginCarFile(fs_, path, target_code, target_digit, options, &pending);
       if (result.outcome == ConvertResult::Outcome::kPending) {
         made_names.insert(NameKey(new_path));
-        batch.push_back(std::move(pending));
-        batch_names.push_back(tried++);
+        batch.files.push_back(std::move(pending));
+        batch.names.push_back(tried++);
         continue;
       }
       if (result.outcome == ConvertResult::Outcome::kStopped) {
@@ -197,38 +251,23 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
       }
       report.Add(name, result);
       ++tried;
-      progress_.Advance(++done);
+      progress_.Advance(++done_count);
     }
-    // The batch is finished however the run goes on: every file it holds
-    // ends converted or as it was.
-    std::vector<const OpenFile*> files;
-    for (const PendingFile& pending : batch) files.push_back(&pending.file);
-    const Status synced = batch.empty() ? Status() : fs_.SyncFiles(files);
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-      if (stop == Stop::kFolderGone) {
-        // Nothing can be renamed in a folder that is gone: the digit is
-        // put back, and the file counts as not tried.
-        FinishCarFile(fs_, &batch[i], gone, &made_files);
-        ++left_alone;
-        continue;
+    // The batch before is renamed while this one syncs; each batch is
+    // finished however the run goes on.
+    finish_syncing();
+    if (!batch.files.empty()) {
+      std::vector<const OpenFile*> files;
+      files.reserve(batch.files.size());
+      for (const PendingFile& pending : batch.files) {
+        files.push_back(&pending.file);
       }
-      const ConvertResult result =
-          FinishCarFile(fs_, &batch[i], synced, &made_files);
-      if (result.converted()) {
-        ++converted;
-        made_files.insert(result.id);
-        if (!result.status.ok()) report.Add(names[batch_names[i]], result);
-      } else if (folder_gone()) {
-        stop = Stop::kFolderGone;
-        ++left_alone;
-        continue;
-      } else {
-        report.Add(names[batch_names[i]], result);
-      }
-      progress_.Advance(++done);
+      synced = fs_.StartSyncFiles(std::move(files));
+      std::swap(batch, syncing);
     }
     batch_size = std::min(batch_size * 2, max_batch);
   }
+  finish_syncing();
   if (!names.empty()) progress_.End();
 
   // Finish: the list shows what is there now, files left over are named,
@@ -236,9 +275,10 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
   if (stop == Stop::kNone || converted > 0) file_list_.Refresh();
   report.ShowIn(messages_);
   if (converted > 0 && stop != Stop::kFolderGone) {
-    const Status synced = fs_.SyncDir(folder);
-    if (!synced.ok()) {
-      messages_.Show(NotSyncedMessage(converted) + "\n\n" + synced.ToString());
+    const Status dir_synced = fs_.SyncDir(folder);
+    if (!dir_synced.ok()) {
+      messages_.Show(NotSyncedMessage(converted) + "\n\n" +
+                     dir_synced.ToString());
     }
   }
   const int not_tried = static_cast<int>(names.size()) - tried + left_alone;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,17 @@ class FileSystem {
     return Status();
   }
 
+  // Starts what SyncFiles(|files|) does and returns its status through the
+  // future, so that the caller can go on with other files meanwhile. Until
+  // the future is ready the caller leaves |files| open and asks nothing else
+  // of them. This default syncs through SyncFiles() before it returns.
+  virtual std::future<Status> StartSyncFiles(
+      std::vector<const OpenFile*> files) {
+    std::promise<Status> synced;
+    synced.set_value(SyncFiles(files));
+    return synced.get_future();
+  }
+
   // How many files a caller may hold open at once, leaving the rest of the
   // program room for its own. At least 1. This default sets no bound of its
   // own.
@@ -117,7 +129,10 @@ class FileSystem {
 };
 
 // Forwards every call to another file system. Test doubles derive from it and
-// override only the call they break.
+// override only the call they break. StartSyncFiles() alone keeps the
+// default, which syncs at once through this wrapper's SyncFiles(): a double
+// that breaks SyncFiles() breaks the batch sync too, and the calls a double
+// sees come in the order they are made.
 class FileSystemWrapper : public FileSystem {
  public:
   explicit FileSystemWrapper(FileSystem& target) : target_(target) {}

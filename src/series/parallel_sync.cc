@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -31,6 +32,16 @@ Status SyncInParallel(const std::vector<const OpenFile*>& files, int threads,
   work();
   for (std::thread& thread : pool) thread.join();
   return first_failure;
+}
+
+std::future<Status> RealFileSystem::StartSyncFiles(
+    std::vector<const OpenFile*> files) {
+  try {
+    return std::async(std::launch::async,
+                      [this, files] { return SyncFiles(files); });
+  } catch (const std::system_error&) {
+    return FileSystem::StartSyncFiles(std::move(files));
+  }
 }
 
 }  // namespace olvesk
