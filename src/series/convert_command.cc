@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <deque>
 #include <future>
 #include <set>
 #include <unordered_set>
@@ -152,64 +153,85 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
   if (!names.empty()) progress_.Begin(static_cast<int>(names.size()));
   // Files go in batches: each file of a batch is checked, opened and given
   // its digit; one sync makes all those digits durable; only then is each
-  // renamed. While one batch syncs the next is prepared, so the disk and the
-  // checks work at once. The first batches are small, so the first files
-  // are not held back; the two batches never hold more files open than the
-  // system allows.
-  const std::size_t budget = std::max<std::size_t>(1, fs_.OpenFileBudget());
-  const std::size_t max_batch =
-      std::min(kMaxBatch, std::max<std::size_t>(1, budget / 2));
-  std::size_t batch_size = std::min(kFirstBatch, max_batch);
+  // renamed. Where the system works on threads of its own, one batch is
+  // renamed while the next syncs and the one after is prepared. The first
+  // batches are small, so the first files are not held back; the batches
+  // under way never hold more files open than the system allows.
+  //
   // A name that differs from another only in letters beyond ASCII may name
-  // the same file on a drive that ignores case; the names alone rule that
-  // out for a run without such names, and the renames then skip the check.
+  // the same file on a drive that ignores case, so such a run checks each
+  // new name against the files it has converted before it renames: its
+  // renames wait for the batch before to be taken in. A run of ASCII names
+  // rules that out by comparing names, and skips the check.
   const bool ascii_names =
       std::all_of(names.begin(), names.end(), IsAscii) && IsAscii(target_code);
   const std::set<FileId>* rename_keep = ascii_names ? nullptr : &made_files;
+  const std::size_t most_under_way = ascii_names ? 2 : 1;
+  const std::size_t budget = std::max<std::size_t>(1, fs_.OpenFileBudget());
+  const std::size_t max_batch = std::min(
+      kMaxBatch, std::max<std::size_t>(1, budget / (most_under_way + 1)));
+  std::size_t batch_size = std::min(kFirstBatch, max_batch);
   struct Batch {
     std::vector<PendingFile> files;
     std::vector<int> names;  // each file's index in |names|
+    std::vector<ConvertResult> results;
+    // The files from here on were put back: the folder was gone.
+    std::size_t left_alone_from = 0;
+    std::shared_future<void> renamed;
   };
   Batch batch;
-  Batch syncing;  // the batch whose sync has started
-  std::future<Status> synced;
+  std::deque<Batch> under_way;  // synced and renamed, oldest first
+  std::size_t open_under_way = 0;
 
-  // Renames the files of |done| once |status| says they are durable, or
-  // puts them back; every file ends converted or as it was.
-  auto finish = [&](Batch& done, const Status& status) {
+  // Renames each file of |done| once |synced| says the batch is durable, or
+  // puts it back: every file ends converted or as it was. It may run beside
+  // the checks of the next batch, so it changes nothing but |done|.
+  auto rename_batch = [&](Batch& done, const Status& synced) {
+    done.results.resize(done.files.size());
+    done.left_alone_from = done.files.size();
     for (std::size_t i = 0; i < done.files.size(); ++i) {
-      if (stop == Stop::kFolderGone) {
-        // Nothing can be renamed in a folder that is gone: the digit is
-        // put back, and the file counts as not tried.
+      if (i > done.left_alone_from) {
+        // Nothing can be renamed in a folder that is gone.
         FinishCarFile(fs_, &done.files[i], gone, rename_keep);
+        continue;
+      }
+      done.results[i] = FinishCarFile(fs_, &done.files[i], synced, rename_keep);
+      if (!done.results[i].converted() && folder_gone()) {
+        done.left_alone_from = i;
+      }
+    }
+  };
+  // Waits for the oldest batch under way and takes in what became of it.
+  auto take_oldest = [&] {
+    Batch& done = under_way.front();
+    done.renamed.get();
+    for (std::size_t i = 0; i < done.files.size(); ++i) {
+      if (i >= done.left_alone_from) {
+        // Put back as it was: counted as not tried.
+        stop = Stop::kFolderGone;
         ++left_alone;
         continue;
       }
-      const ConvertResult result =
-          FinishCarFile(fs_, &done.files[i], status, rename_keep);
+      const ConvertResult& result = done.results[i];
       const std::string& name = names[done.names[i]];
       if (result.converted()) {
         ++converted;
         made_files.insert(result.id);
         if (!result.status.ok()) report.Add(name, result);
-      } else if (folder_gone()) {
-        stop = Stop::kFolderGone;
-        ++left_alone;
-        continue;
       } else {
         report.Add(name, result);
       }
       progress_.Advance(++done_count);
     }
-    done.files.clear();
-    done.names.clear();
-  };
-  auto finish_syncing = [&] {
-    if (synced.valid()) finish(syncing, synced.get());
+    open_under_way -= done.files.size();
+    under_way.pop_front();
   };
 
   while (stop == Stop::kNone && tried < static_cast<int>(names.size())) {
-    if (syncing.files.size() + batch_size > budget) finish_syncing();
+    while (!under_way.empty() && (under_way.size() > most_under_way ||
+                                  open_under_way + batch_size > budget)) {
+      take_oldest();
+    }
     while (batch.files.size() < batch_size &&
            tried < static_cast<int>(names.size())) {
       if (progress_.Cancelled()) {
@@ -253,21 +275,39 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
       ++tried;
       progress_.Advance(++done_count);
     }
-    // The batch before is renamed while this one syncs; each batch is
-    // finished however the run goes on.
-    finish_syncing();
     if (!batch.files.empty()) {
       std::vector<const OpenFile*> files;
       files.reserve(batch.files.size());
       for (const PendingFile& pending : batch.files) {
         files.push_back(&pending.file);
       }
-      synced = fs_.StartSyncFiles(std::move(files));
-      std::swap(batch, syncing);
+      // Its renames follow those of the batch before, and, in a run that
+      // checks new names against the files converted, follow taking it in.
+      if (!ascii_names) {
+        while (!under_way.empty()) take_oldest();
+      }
+      std::shared_future<void> before;
+      if (!under_way.empty()) before = under_way.back().renamed;
+      open_under_way += batch.files.size();
+      Batch& started = under_way.emplace_back(std::move(batch));
+      batch = Batch();
+      Batch* const to_rename = &started;
+      started.renamed = fs_.StartSyncFiles(std::move(files),
+                                           [&rename_batch, to_rename,
+                                            before](const Status& synced) {
+                                             if (before.valid()) before.wait();
+                                             rename_batch(*to_rename, synced);
+                                           })
+                            .share();
     }
-    batch_size = std::min(batch_size * 2, max_batch);
+    // Batches grow, then shrink towards the end of the run, so that little
+    // is left to sync and rename once the last digit is written.
+    const auto left = static_cast<std::size_t>(names.size()) - tried;
+    batch_size =
+        std::min({batch_size * 2, max_batch, std::max(kFirstBatch, left / 3)});
   }
-  finish_syncing();
+  // Every batch is finished, however the run ended.
+  while (!under_way.empty()) take_oldest();
   if (!names.empty()) progress_.End();
 
   // Finish: the list shows what is there now, files left over are named,

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <string>
 #include <vector>
@@ -96,15 +97,19 @@ class FileSystem {
     return Status();
   }
 
-  // Starts what SyncFiles(|files|) does and returns its status through the
-  // future, so that the caller can go on with other files meanwhile. Until
-  // the future is ready the caller leaves |files| open and asks nothing else
-  // of them. This default syncs through SyncFiles() before it returns.
-  virtual std::future<Status> StartSyncFiles(
-      std::vector<const OpenFile*> files) {
-    std::promise<Status> synced;
-    synced.set_value(SyncFiles(files));
-    return synced.get_future();
+  // Makes |files| durable as SyncFiles() does, then calls |then| with its
+  // status; the future is ready once |then| has returned. Where the system
+  // can, both run on a thread of their own and this returns at once, so the
+  // caller can go on with other files meanwhile: |then| may then call this
+  // file system while the caller does too. Until the future is ready the
+  // caller leaves |files| alone. This default does both before it returns.
+  virtual std::future<void> StartSyncFiles(
+      std::vector<const OpenFile*> files,
+      std::function<void(const Status&)> then) {
+    then(SyncFiles(files));
+    std::promise<void> done;
+    done.set_value();
+    return done.get_future();
   }
 
   // How many files a caller may hold open at once, leaving the rest of the
@@ -130,9 +135,9 @@ class FileSystem {
 
 // Forwards every call to another file system. Test doubles derive from it and
 // override only the call they break. StartSyncFiles() alone keeps the
-// default, which syncs at once through this wrapper's SyncFiles(): a double
-// that breaks SyncFiles() breaks the batch sync too, and the calls a double
-// sees come in the order they are made.
+// default, which works at once through this wrapper's own calls: a double
+// that breaks SyncFiles() breaks the batch sync too, and a double sees its
+// calls one at a time, in the order they are made.
 class FileSystemWrapper : public FileSystem {
  public:
   explicit FileSystemWrapper(FileSystem& target) : target_(target) {}

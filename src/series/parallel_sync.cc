@@ -34,13 +34,14 @@ Status SyncInParallel(const std::vector<const OpenFile*>& files, int threads,
   return first_failure;
 }
 
-std::future<Status> RealFileSystem::StartSyncFiles(
-    std::vector<const OpenFile*> files) {
+std::future<void> RealFileSystem::StartSyncFiles(
+    std::vector<const OpenFile*> files,
+    std::function<void(const Status&)> then) {
   try {
     return std::async(std::launch::async,
-                      [this, files] { return SyncFiles(files); });
+                      [this, files, then] { then(SyncFiles(files)); });
   } catch (const std::system_error&) {
-    return FileSystem::StartSyncFiles(std::move(files));
+    return FileSystem::StartSyncFiles(std::move(files), std::move(then));
   }
 }
 

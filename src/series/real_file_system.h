@@ -41,9 +41,10 @@ class RealFileSystem : public FileSystem {
   Status Truncate(const OpenFile& file, std::uint64_t size) override;
   Status Sync(const OpenFile& file) override;
   Status SyncFiles(const std::vector<const OpenFile*>& files) override;
-  // Syncs on a thread of its own, or at once where no thread can be had.
-  std::future<Status> StartSyncFiles(
-      std::vector<const OpenFile*> files) override;
+  // Works on a thread of its own, or at once where no thread can be had.
+  std::future<void> StartSyncFiles(
+      std::vector<const OpenFile*> files,
+      std::function<void(const Status&)> then) override;
   // On POSIX systems, raises the process's own soft limit on open files
   // towards its hard limit the first time, then offers half of what is
   // left above a reserve for the rest of the program.
