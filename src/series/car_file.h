@@ -136,7 +136,7 @@ struct PendingFile {
 };
 
 // ConvertCarFile() in two halves, for converting many files with one sync
-// between them. BeginCarFile() checks and opens the file, finds the marker
+// between them. BeginCarFile() opens and checks the file, finds the marker
 // and writes |target_digit|: it returns kPending with |*pending| filled and
 // the file open, or any other outcome with the file closed and as it was.
 ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,

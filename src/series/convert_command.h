@@ -35,7 +35,7 @@ std::string StoppedRunMessage(std::string_view heading, int converted,
                               int not_converted, int not_tried);
 
 // A run converts files in batches of at most kMaxBatch, starting with
-// kFirstBatch and doubling.
+// kFirstBatch, doubling, and shrinking again towards the end of the run.
 inline constexpr std::size_t kFirstBatch = 16;
 inline constexpr std::size_t kMaxBatch = 4096;
 
