@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <future>
-#include <future>
 #include <string>
 #include <vector>
 
