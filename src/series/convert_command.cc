@@ -7,6 +7,7 @@
 #include <future>
 #include <set>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "series/car_file.h"
@@ -245,7 +246,8 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
         break;
       }
       const std::string new_path = NewCarFilePath(path, target_code);
-      if (made_names.count(NameKey(new_path)) > 0) {
+      std::string new_key = NameKey(new_path);
+      if (made_names.count(new_key) > 0) {
         report.AddNotConverted(name,
                                "another car file of this run was just renamed "
                                "to " +
@@ -258,7 +260,7 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
       const ConvertResult result =
           BeginCarFile(fs_, path, target_code, target_digit, options, &pending);
       if (result.outcome == ConvertResult::Outcome::kPending) {
-        made_names.insert(NameKey(new_path));
+        made_names.insert(std::move(new_key));
         batch.files.push_back(std::move(pending));
         batch.names.push_back(tried++);
         continue;

@@ -201,6 +201,8 @@ Status DataSync(const OpenFile& file) {
 Status RealFileSystem::Sync(const OpenFile& file) { return DataSync(file); }
 
 #if defined(__linux__)
+namespace {
+
 // The data the system holds unwritten, from /proc/meminfo, or -1.
 long long DirtyBytes() {
   const int fd = open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
@@ -218,6 +220,8 @@ long long DirtyBytes() {
 // How much unwritten data of others a syncfs() may take along for a batch:
 // about what writing the batch's own pages costs.
 constexpr long long kDirtyAllowance = 32ll << 20;
+
+}  // namespace
 #endif
 
 Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
