@@ -137,35 +137,33 @@ Status ExplainOpenFailure(FileSystem& fs, const std::string& path,
   }
 }
 
-// The checks on the open, locked |file| before anything is written: its
-// name still gives it, its new name is free for it (no folder there, not
-// the file itself, not a file in |keep|), and it has no other names.
-Status CheckOpenFile(FileSystem& fs, const OpenFile& file,
-                     const std::string& new_path,
-                     const std::set<FileId>* keep) {
-  // Another window may have converted and renamed it just before the lock
-  // was taken, or another program put something else at the name.
-  FileInfo now;
-  Status status = fs.Stat(file.path, &now);
-  if (!status.ok()) return status;
-  if (!SameFile(now, file.info)) return Replaced(file.path);
+// Why |file| could not be renamed to |new_path|, where the new name says
+// more than the rename did.
+Status ExplainRenameFailure(FileSystem& fs, const std::string& new_path,
+                            const Status& rename) {
   FileInfo target;
-  status = fs.Stat(new_path, &target);
-  if (!status.ok()) return status;
-  if (target.kind == FileInfo::Kind::kDirectory) {
+  if (fs.Stat(new_path, &target).ok() &&
+      target.kind == FileInfo::Kind::kDirectory) {
     return Status::Error("rename", new_path,
                          "a folder of that name is in the way");
   }
-  if (target.kind != FileInfo::Kind::kMissing &&
-      FileId::Of(target) == FileId::Of(file.info)) {
-    return Status::Error("rename", new_path,
-                         "it is another name for the same file");
-  }
-  status = CheckNotKept(target, new_path, keep);
+  return rename;
+}
+
+// The checks on the open, locked |file| before anything is written: its
+// name still gives it, and it has no other names. Its new name is looked at
+// only when it is renamed: a folder there makes the rename fail and the
+// digit go back, and a file there is replaced, as the rename promises.
+Status CheckOpenFile(FileSystem& fs, const OpenFile& file) {
+  // Another window may have converted and renamed it just before the lock
+  // was taken, or another program put something else at the name.
+  FileInfo now;
+  const Status status = fs.Stat(file.path, &now);
   if (!status.ok()) return status;
+  if (!SameFile(now, file.info)) return Replaced(file.path);
   // The digit is written in place, so the file's other names would show it
   // too while keeping their old series code, in a folder where converting
-  // them again may be refused.
+  // them again may be refused. A hard link at its new name is one of them.
   if (file.info.links > 1) {
     return Status::Error(
         "open", file.path,
@@ -190,7 +188,7 @@ ConvertResult WriteDigit(FileSystem& fs, PendingFile* pending,
         "open", path,
         "another Olvesk window is converting it; it was left to that window"));
   }
-  status = CheckOpenFile(fs, *file, pending->new_path, options.keep);
+  status = CheckOpenFile(fs, *file);
   if (!status.ok()) return Failed(status);
 
   char first_chunk[kScanChunkSize];
@@ -286,7 +284,10 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
     if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
   }
   status = fs.Rename(file, new_path);
-  if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
+  if (!status.ok()) {
+    return RollBack(fs, *file, pending->patch,
+                    ExplainRenameFailure(fs, new_path, status));
+  }
   // Another program may have put its own file at the new name since. The
   // converted file is then gone or nameless, and taking the digit back
   // leaves any file that still carries the old name as it was.

@@ -111,8 +111,9 @@ struct ConvertResult {
 // What a conversion must keep to besides the file itself.
 struct ConvertOptions {
   // Files that must never be replaced at the new path: those the same run
-  // has converted already. Checked by identity, so a name that differs only
-  // in letter case on a file system that ignores case is caught too.
+  // has converted already. Checked by identity right before the rename, so
+  // a name that differs only in letter case on a file system that ignores
+  // case is caught too.
   const std::set<FileId>* keep = nullptr;
   // Asked after each large read of a big file; true stops the conversion
   // before anything is written.
@@ -154,8 +155,8 @@ ConvertResult FinishCarFile(FileSystem& fs, PendingFile* pending,
 // the marker ends the file) and renames the file to NewCarFilePath(), which
 // replaces a file already there. When any step fails the file is restored
 // and keeps its old name. A symbolic link at |path|, a file with other names
-// (hard links), a file another conversion holds, or a folder, the file
-// itself or a file of |options.keep| at the new path, is never converted.
+// (hard links), a file another conversion holds, or a folder or a file of
+// |options.keep| at the new path, is never converted.
 // The file written, restored and renamed is the one file that was checked,
 // held open throughout, never another that takes its name meanwhile. It is
 // closed on return.

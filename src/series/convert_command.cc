@@ -141,7 +141,6 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
   std::unordered_set<std::string> made_names;
   std::set<FileId> made_files;
   ConvertOptions options;
-  options.keep = &made_files;
   options.stop = [this] { return progress_.Cancelled(); };
 
   enum class Stop { kNone, kOwnSeries, kCancelled, kFolderGone };

@@ -187,7 +187,7 @@ std::vector<BadInput> BadInputs() {
                  return true;
                },
                {},
-               "another name for the same file",
+               "other names (hard links)",
                [](const Place& place) {
                  EXPECT_EQ(ReadFile(place.File("linked.gns.car")),
                            "car_class=2 linked");

@@ -183,7 +183,7 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
   // Right after the last file of the first batch is renamed, while the
   // second waits for its renames.
   RealFileSystem real;
-  MeddlingFileSystem meddling(real, CarFilePath(folder, "f25.pta.car"), 2, [&] {
+  MeddlingFileSystem meddling(real, CarFilePath(folder, "f25.pta.car"), 1, [&] {
     fs::rename(Utf8Path(folder), root.path() / "renamed");
   });
   EXPECT_EQ(ModifyAll(meddling, folder, names),

@@ -247,10 +247,10 @@ TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
   const std::string path = "/sim/cup/cars/a.gns.car";
   vfs.Create(path, "car_class=2\n");
   FaultInjectingFileSystem fs(vfs);
-  // open, lock, stat, stat, read, write, syncfiles, stat, rename
-  fs.fail_at_ = 9;
+  // open, lock, stat, read, write, syncfiles, stat, rename
+  fs.fail_at_ = 8;
   const ConvertResult result = ConvertCarFile(fs, path, "pta", '4');
-  ASSERT_EQ(fs.calls_log_.at(8), "!rename " + path);
+  ASSERT_EQ(fs.calls_log_.at(7), "!rename " + path);
   EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
   EXPECT_EQ(vfs.log_,
             (std::vector<std::string>{
