@@ -140,6 +140,12 @@ DWORD RenameHandle(HANDLE handle, const std::wstring& to) {
     }
     error = GetLastError();
     if (!IsInUse(error) || attempt == kRenameTries) break;
+    // A folder at the new name is refused as access denied too, and stays.
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      break;
+    }
     Sleep(kRenamePauseMs);
   }
   return error;
