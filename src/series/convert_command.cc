@@ -85,6 +85,247 @@ std::string CarFiles(int count) {
   return std::to_string(count) + (count == 1 ? " car file" : " car files");
 }
 
+// How a run ended.
+enum class Stop { kNone, kOwnSeries, kCancelled, kFolderGone };
+
+// Converts a fixed list of names in one folder, in batches: each file of a
+// batch is checked, opened and given its digit; one sync makes all those
+// digits durable; only then is each renamed. Where the system works on
+// threads of its own, one batch is renamed while the next syncs and the one
+// after is prepared. The first batches are small, so the first files are
+// not held back; the batches under way never hold more files open than the
+// system allows, and they shrink towards the end of the run, so that little
+// is left to sync and rename once the last digit is written.
+class BatchedRun {
+ public:
+  BatchedRun(FileSystem& fs, ProgressReport& progress, std::string folder,
+             const std::vector<std::string>& names, std::string target_code,
+             char target_digit)
+      : fs_(fs),
+        progress_(progress),
+        folder_(std::move(folder)),
+        folder_code_(FolderSeriesCode(folder_)),
+        names_(names),
+        target_code_(std::move(target_code)),
+        target_digit_(target_digit),
+        gone_(
+            Status::Error("rename", folder_, "the folder is no longer there")) {
+    options_.stop = [this] { return progress_.Cancelled(); };
+    // A name that differs from another only in letters beyond ASCII may
+    // name the same file on a drive that ignores case, so such a run checks
+    // each new name against the files it has converted before it renames:
+    // its renames wait for the batch before to be taken in. A run of ASCII
+    // names rules that out by comparing names, and skips the check.
+    ascii_names_ = std::all_of(names_.begin(), names_.end(), IsAscii) &&
+                   IsAscii(target_code_);
+    rename_keep_ = ascii_names_ ? nullptr : &made_files_;
+    most_under_way_ = ascii_names_ ? 2 : 1;
+    budget_ = std::max<std::size_t>(1, fs_.OpenFileBudget());
+    max_batch_ = std::min(
+        kMaxBatch, std::max<std::size_t>(1, budget_ / (most_under_way_ + 1)));
+    batch_size_ = std::min(kFirstBatch, max_batch_);
+  }
+  // Its batches under way point back at it.
+  BatchedRun(const BatchedRun&) = delete;
+  BatchedRun& operator=(const BatchedRun&) = delete;
+
+  // Goes through the names until they are done or the run stops; every
+  // batch is finished before it returns, however the run ended.
+  Stop Convert() {
+    while (stop_ == Stop::kNone && tried_ < names_.size()) {
+      while (!under_way_.empty() && (under_way_.size() > most_under_way_ ||
+                                     open_under_way_ + batch_size_ > budget_)) {
+        TakeOldest();
+      }
+      PrepareBatch();
+      if (!batch_.files.empty()) StartBatch();
+      const std::size_t left = names_.size() - tried_;
+      batch_size_ = std::min(
+          {batch_size_ * 2, max_batch_, std::max(kFirstBatch, left / 3)});
+    }
+    while (!under_way_.empty()) TakeOldest();
+    return stop_;
+  }
+
+  int converted() const { return converted_; }
+  int not_tried() const {
+    return static_cast<int>(names_.size() - tried_) + left_alone_;
+  }
+  const RunReport& report() const { return report_; }
+
+ private:
+  struct Batch {
+    std::vector<PendingFile> files;
+    std::vector<std::size_t> names;  // each file's index in |names_|
+    std::vector<ConvertResult> results;
+    // The files from here on were put back: the folder was gone.
+    std::size_t left_alone_from = 0;
+    std::shared_future<void> renamed;
+  };
+
+  // Tells a file that went away from a folder that did.
+  bool FolderGone() {
+    FileInfo now;
+    return fs_.Stat(folder_, &now).ok() &&
+           now.kind != FileInfo::Kind::kDirectory;
+  }
+
+  // Checks the next names and writes their digits into |batch_|, until it
+  // holds |batch_size_| files or the run stops.
+  void PrepareBatch() {
+    while (batch_.files.size() < batch_size_ && tried_ < names_.size()) {
+      if (progress_.Cancelled()) {
+        stop_ = Stop::kCancelled;
+        return;
+      }
+      const std::string& name = names_[tried_];
+      const std::string path = CarFilePath(folder_, name);
+      if (FileSeriesCode(path) == folder_code_) {
+        stop_ = Stop::kOwnSeries;
+        return;
+      }
+      // Two listed files may map to the same new name (a.gns.car and
+      // a.cts.car both become a.pta.car, or A.gns.car and a.cts.car on a
+      // drive that ignores case); the second must not replace what the
+      // first became.
+      const std::string new_path = NewCarFilePath(path, target_code_);
+      std::string new_key = NameKey(new_path);
+      if (made_names_.count(new_key) > 0) {
+        report_.AddNotConverted(
+            name, "another car file of this run was just renamed to " +
+                      new_path + ", which this one would replace");
+        ++tried_;
+        progress_.Advance(++done_count_);
+        continue;
+      }
+      PendingFile pending;
+      const ConvertResult result = BeginCarFile(
+          fs_, path, target_code_, target_digit_, options_, &pending);
+      if (result.outcome == ConvertResult::Outcome::kPending) {
+        made_names_.insert(std::move(new_key));
+        batch_.files.push_back(std::move(pending));
+        batch_.names.push_back(tried_++);
+        continue;
+      }
+      if (result.outcome == ConvertResult::Outcome::kStopped) {
+        stop_ = Stop::kCancelled;
+        return;
+      }
+      if (result.outcome == ConvertResult::Outcome::kFailed && FolderGone()) {
+        stop_ = Stop::kFolderGone;
+        return;
+      }
+      report_.Add(name, result);
+      ++tried_;
+      progress_.Advance(++done_count_);
+    }
+  }
+
+  // Hands |batch_| to the file system to be synced, then renamed after the
+  // batch before it.
+  void StartBatch() {
+    std::vector<const OpenFile*> files;
+    files.reserve(batch_.files.size());
+    for (const PendingFile& pending : batch_.files) {
+      files.push_back(&pending.file);
+    }
+    // A run that checks new names against the files converted takes in
+    // every batch before this one is renamed.
+    if (!ascii_names_) {
+      while (!under_way_.empty()) TakeOldest();
+    }
+    std::shared_future<void> before;
+    if (!under_way_.empty()) before = under_way_.back().renamed;
+    open_under_way_ += batch_.files.size();
+    Batch* const started = &under_way_.emplace_back(std::move(batch_));
+    batch_ = Batch();
+    started->renamed =
+        fs_.StartSyncFiles(std::move(files),
+                           [this, started, before](const Status& synced) {
+                             if (before.valid()) before.wait();
+                             RenameBatch(*started, synced);
+                           })
+            .share();
+  }
+
+  // Renames each file of |done| once |synced| says the batch is durable, or
+  // puts it back: every file ends converted or as it was. It may run beside
+  // PrepareBatch() on another thread, so it changes nothing but |done|.
+  void RenameBatch(Batch& done, const Status& synced) {
+    done.results.resize(done.files.size());
+    done.left_alone_from = done.files.size();
+    for (std::size_t i = 0; i < done.files.size(); ++i) {
+      if (i > done.left_alone_from) {
+        // Nothing can be renamed in a folder that is gone.
+        FinishCarFile(fs_, &done.files[i], gone_, rename_keep_);
+        continue;
+      }
+      done.results[i] =
+          FinishCarFile(fs_, &done.files[i], synced, rename_keep_);
+      if (!done.results[i].converted() && FolderGone()) {
+        done.left_alone_from = i;
+      }
+    }
+  }
+
+  // Waits for the oldest batch under way and takes in what became of it.
+  void TakeOldest() {
+    Batch& done = under_way_.front();
+    done.renamed.get();
+    for (std::size_t i = 0; i < done.files.size(); ++i) {
+      if (i >= done.left_alone_from) {
+        // Put back as it was: counted as not tried.
+        stop_ = Stop::kFolderGone;
+        ++left_alone_;
+        continue;
+      }
+      const ConvertResult& result = done.results[i];
+      const std::string& name = names_[done.names[i]];
+      if (result.converted()) {
+        ++converted_;
+        made_files_.insert(result.id);
+        if (!result.status.ok()) report_.Add(name, result);
+      } else {
+        report_.Add(name, result);
+      }
+      progress_.Advance(++done_count_);
+    }
+    open_under_way_ -= done.files.size();
+    under_way_.pop_front();
+  }
+
+  FileSystem& fs_;
+  ProgressReport& progress_;
+  const std::string folder_;
+  const std::string folder_code_;
+  const std::vector<std::string>& names_;
+  const std::string target_code_;
+  const char target_digit_;
+  const Status gone_;
+  ConvertOptions options_;
+
+  bool ascii_names_ = true;
+  const std::set<FileId>* rename_keep_ = nullptr;
+  std::size_t most_under_way_ = 2;
+  std::size_t budget_ = 1;
+  std::size_t max_batch_ = 1;
+  std::size_t batch_size_ = 1;
+
+  Stop stop_ = Stop::kNone;
+  std::size_t tried_ = 0;  // names taken from |names_|
+  int done_count_ = 0;     // files the run is through with
+  int left_alone_ = 0;  // taken, but put back as they were when the run stopped
+  int converted_ = 0;
+  RunReport report_;
+  // The new names and the files this run has made.
+  std::unordered_set<std::string> made_names_;
+  std::set<FileId> made_files_;
+
+  Batch batch_;                  // being prepared
+  std::deque<Batch> under_way_;  // synced and renamed, oldest first
+  std::size_t open_under_way_ = 0;
+};
+
 }  // namespace
 
 std::string StoppedRunMessage(std::string_view heading, int converted,
@@ -107,7 +348,6 @@ ConvertCommand::ConvertCommand(FileSystem& fs, const DirectoryList& dir_list,
 void ConvertCommand::Run(std::string target_code, char target_digit) {
   // Everything the run works on is taken now, once.
   const std::string folder = dir_list_.Path();
-  const std::string folder_code = FolderSeriesCode(folder);
   const int modify_all = modify_all_.Value();
   std::vector<std::string> names;
   if (modify_all == 1) {
@@ -125,196 +365,18 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
       return;
     }
   }
-  // Tells a file that went away from a folder that did.
-  auto folder_gone = [&] {
-    FileInfo now;
-    return fs_.Stat(folder, &now).ok() &&
-           now.kind != FileInfo::Kind::kDirectory;
-  };
 
-  RunReport report;
-  int converted = 0;
-  // The new names and the files this run has made. Two listed files may map
-  // to the same new name (a.gns.car and a.cts.car both become a.pta.car, or
-  // A.gns.car and a.cts.car on a drive that ignores case); the second must
-  // not replace what the first became.
-  std::unordered_set<std::string> made_names;
-  std::set<FileId> made_files;
-  ConvertOptions options;
-  options.stop = [this] { return progress_.Cancelled(); };
-
-  enum class Stop { kNone, kOwnSeries, kCancelled, kFolderGone };
-  Stop stop = Stop::kNone;
-  int tried = 0;       // files taken from |names|
-  int done_count = 0;  // files the run is through with
-  int left_alone = 0;  // taken, but put back as they were when the run stopped
-  const Status gone =
-      Status::Error("rename", folder, "the folder is no longer there");
+  BatchedRun run(fs_, progress_, folder, names, std::move(target_code),
+                 target_digit);
   if (!names.empty()) progress_.Begin(static_cast<int>(names.size()));
-  // Files go in batches: each file of a batch is checked, opened and given
-  // its digit; one sync makes all those digits durable; only then is each
-  // renamed. Where the system works on threads of its own, one batch is
-  // renamed while the next syncs and the one after is prepared. The first
-  // batches are small, so the first files are not held back; the batches
-  // under way never hold more files open than the system allows.
-  //
-  // A name that differs from another only in letters beyond ASCII may name
-  // the same file on a drive that ignores case, so such a run checks each
-  // new name against the files it has converted before it renames: its
-  // renames wait for the batch before to be taken in. A run of ASCII names
-  // rules that out by comparing names, and skips the check.
-  const bool ascii_names =
-      std::all_of(names.begin(), names.end(), IsAscii) && IsAscii(target_code);
-  const std::set<FileId>* rename_keep = ascii_names ? nullptr : &made_files;
-  const std::size_t most_under_way = ascii_names ? 2 : 1;
-  const std::size_t budget = std::max<std::size_t>(1, fs_.OpenFileBudget());
-  const std::size_t max_batch = std::min(
-      kMaxBatch, std::max<std::size_t>(1, budget / (most_under_way + 1)));
-  std::size_t batch_size = std::min(kFirstBatch, max_batch);
-  struct Batch {
-    std::vector<PendingFile> files;
-    std::vector<int> names;  // each file's index in |names|
-    std::vector<ConvertResult> results;
-    // The files from here on were put back: the folder was gone.
-    std::size_t left_alone_from = 0;
-    std::shared_future<void> renamed;
-  };
-  Batch batch;
-  std::deque<Batch> under_way;  // synced and renamed, oldest first
-  std::size_t open_under_way = 0;
-
-  // Renames each file of |done| once |synced| says the batch is durable, or
-  // puts it back: every file ends converted or as it was. It may run beside
-  // the checks of the next batch, so it changes nothing but |done|.
-  auto rename_batch = [&](Batch& done, const Status& synced) {
-    done.results.resize(done.files.size());
-    done.left_alone_from = done.files.size();
-    for (std::size_t i = 0; i < done.files.size(); ++i) {
-      if (i > done.left_alone_from) {
-        // Nothing can be renamed in a folder that is gone.
-        FinishCarFile(fs_, &done.files[i], gone, rename_keep);
-        continue;
-      }
-      done.results[i] = FinishCarFile(fs_, &done.files[i], synced, rename_keep);
-      if (!done.results[i].converted() && folder_gone()) {
-        done.left_alone_from = i;
-      }
-    }
-  };
-  // Waits for the oldest batch under way and takes in what became of it.
-  auto take_oldest = [&] {
-    Batch& done = under_way.front();
-    done.renamed.get();
-    for (std::size_t i = 0; i < done.files.size(); ++i) {
-      if (i >= done.left_alone_from) {
-        // Put back as it was: counted as not tried.
-        stop = Stop::kFolderGone;
-        ++left_alone;
-        continue;
-      }
-      const ConvertResult& result = done.results[i];
-      const std::string& name = names[done.names[i]];
-      if (result.converted()) {
-        ++converted;
-        made_files.insert(result.id);
-        if (!result.status.ok()) report.Add(name, result);
-      } else {
-        report.Add(name, result);
-      }
-      progress_.Advance(++done_count);
-    }
-    open_under_way -= done.files.size();
-    under_way.pop_front();
-  };
-
-  while (stop == Stop::kNone && tried < static_cast<int>(names.size())) {
-    while (!under_way.empty() && (under_way.size() > most_under_way ||
-                                  open_under_way + batch_size > budget)) {
-      take_oldest();
-    }
-    while (batch.files.size() < batch_size &&
-           tried < static_cast<int>(names.size())) {
-      if (progress_.Cancelled()) {
-        stop = Stop::kCancelled;
-        break;
-      }
-      const std::string& name = names[tried];
-      const std::string path = CarFilePath(folder, name);
-      if (FileSeriesCode(path) == folder_code) {
-        stop = Stop::kOwnSeries;
-        break;
-      }
-      const std::string new_path = NewCarFilePath(path, target_code);
-      std::string new_key = NameKey(new_path);
-      if (made_names.count(new_key) > 0) {
-        report.AddNotConverted(name,
-                               "another car file of this run was just renamed "
-                               "to " +
-                                   new_path + ", which this one would replace");
-        ++tried;
-        progress_.Advance(++done_count);
-        continue;
-      }
-      PendingFile pending;
-      const ConvertResult result =
-          BeginCarFile(fs_, path, target_code, target_digit, options, &pending);
-      if (result.outcome == ConvertResult::Outcome::kPending) {
-        made_names.insert(std::move(new_key));
-        batch.files.push_back(std::move(pending));
-        batch.names.push_back(tried++);
-        continue;
-      }
-      if (result.outcome == ConvertResult::Outcome::kStopped) {
-        stop = Stop::kCancelled;
-        break;
-      }
-      if (result.outcome == ConvertResult::Outcome::kFailed && folder_gone()) {
-        stop = Stop::kFolderGone;
-        break;
-      }
-      report.Add(name, result);
-      ++tried;
-      progress_.Advance(++done_count);
-    }
-    if (!batch.files.empty()) {
-      std::vector<const OpenFile*> files;
-      files.reserve(batch.files.size());
-      for (const PendingFile& pending : batch.files) {
-        files.push_back(&pending.file);
-      }
-      // Its renames follow those of the batch before, and, in a run that
-      // checks new names against the files converted, follow taking it in.
-      if (!ascii_names) {
-        while (!under_way.empty()) take_oldest();
-      }
-      std::shared_future<void> before;
-      if (!under_way.empty()) before = under_way.back().renamed;
-      open_under_way += batch.files.size();
-      Batch& started = under_way.emplace_back(std::move(batch));
-      batch = Batch();
-      Batch* const to_rename = &started;
-      started.renamed = fs_.StartSyncFiles(std::move(files),
-                                           [&rename_batch, to_rename,
-                                            before](const Status& synced) {
-                                             if (before.valid()) before.wait();
-                                             rename_batch(*to_rename, synced);
-                                           })
-                            .share();
-    }
-    // Batches grow, then shrink towards the end of the run, so that little
-    // is left to sync and rename once the last digit is written.
-    const auto left = static_cast<std::size_t>(names.size()) - tried;
-    batch_size =
-        std::min({batch_size * 2, max_batch, std::max(kFirstBatch, left / 3)});
-  }
-  // Every batch is finished, however the run ended.
-  while (!under_way.empty()) take_oldest();
+  const Stop stop = run.Convert();
   if (!names.empty()) progress_.End();
 
   // Finish: the list shows what is there now, files left over are named,
   // the renames are made durable, and the user learns how the run ended.
+  const int converted = run.converted();
   if (stop == Stop::kNone || converted > 0) file_list_.Refresh();
-  report.ShowIn(messages_);
+  run.report().ShowIn(messages_);
   if (converted > 0 && stop != Stop::kFolderGone) {
     const Status dir_synced = fs_.SyncDir(folder);
     if (!dir_synced.ok()) {
@@ -322,7 +384,6 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
                      dir_synced.ToString());
     }
   }
-  const int not_tried = static_cast<int>(names.size()) - tried + left_alone;
   switch (stop) {
     case Stop::kNone:
       messages_.Show(std::string(kDoneMessage));
@@ -332,14 +393,15 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
       break;
     case Stop::kCancelled:
       messages_.Show(StoppedRunMessage(kCancelledHeading, converted,
-                                       report.not_converted(), not_tried));
+                                       run.report().not_converted(),
+                                       run.not_tried()));
       break;
     case Stop::kFolderGone:
       messages_.Show(StoppedRunMessage(
           "The folder " + folder +
               " was renamed or removed while its car files were being "
               "converted, so the run stopped there.",
-          converted, report.not_converted(), not_tried));
+          converted, run.report().not_converted(), run.not_tried()));
       break;
   }
 }

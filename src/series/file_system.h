@@ -51,8 +51,8 @@ class FileSystem {
   // Opens the existing regular file at |path| for binary reading and writing
   // and fills |file->info| from the open file itself. Never creates a file,
   // never follows a symbolic link at |path| and never waits: a FIFO or a
-  // device is refused, checked on what was opened, so a file swapped in
-  // after a Stat() is caught too.
+  // device is refused, judged by what was opened rather than by an earlier
+  // look at the name.
   virtual Status Open(const std::string& path, OpenFile* file) = 0;
 
   // Takes this process's exclusive conversion lock on |file| without
