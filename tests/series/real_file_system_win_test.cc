@@ -174,6 +174,20 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"ReadOnlyFile", true, true}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Windows refuses the rename as access denied, as it does for a file held
+// open, but a folder stays: the report says what is in the way.
+TEST_F(WindowsConvertTest, LeavesAFileWhoseNewNameIsAFolder) {
+  WriteFile(source_, "car_class=2");
+  ASSERT_TRUE(std::filesystem::create_directory(Utf8Path(target_)));
+
+  const ConvertResult result = ConvertCarFile(fs_, source_, "pta", '4');
+
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_EQ(result.status.reason(), "a folder of that name is in the way");
+  EXPECT_EQ(ReadFile(source_), "car_class=2");
+  EXPECT_TRUE(std::filesystem::is_directory(Utf8Path(target_)));
+}
+
 struct HeldCase {
   const char* name;
   bool hold_source;  // else the target is held
