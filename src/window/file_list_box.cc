@@ -2,13 +2,31 @@
 
 #include <QDir>
 #include <QFileSystemWatcher>
-#include <QStringListModel>
+#include <utility>
 
 namespace olvesk {
 
+void ListedFilesModel::setFiles(ListedFiles files) {
+  beginResetModel();
+  files_ = std::move(files);
+  endResetModel();
+}
+
+int ListedFilesModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : files_.size();
+}
+
+QVariant ListedFilesModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= files_.size() ||
+      (role != Qt::DisplayRole && role != Qt::EditRole)) {
+    return QVariant();
+  }
+  return files_.Shown(index.row());
+}
+
 FileListBox::FileListBox(QWidget* parent)
     : QListView(parent),
-      model_(new QStringListModel(this)),
+      model_(new ListedFilesModel(this)),
       watcher_(new QFileSystemWatcher(this)) {
   setModel(model_);
   setUniformItemSizes(true);
@@ -52,14 +70,14 @@ void FileListBox::followFolder() {
   Refresh();
   if (highlighted.empty()) return;
   for (int row = 0; row < ListCount(); ++row) {
-    if (listed_.Name(row) == highlighted) {
+    if (model_->files().Name(row) == highlighted) {
       SetListIndex(row);
       return;
     }
   }
 }
 
-QStringList FileListBox::names() const { return model_->stringList(); }
+QStringList FileListBox::names() const { return model_->files().AllShown(); }
 
 std::string FileListBox::Path() const {
   return QDir::toNativeSeparators(folder_).toStdString();
@@ -97,12 +115,11 @@ void FileListBox::SetListIndex(int index) {
 int FileListBox::ListCount() const { return model_->rowCount(); }
 
 std::string FileListBox::List(int index) const {
-  return std::string(listed_.Name(index));
+  return std::string(model_->files().Name(index));
 }
 
 void FileListBox::Refresh() {
-  listed_ = ListMatchingFiles(folder_, pattern_);
-  model_->setStringList(listed_.shown);
+  model_->setFiles(ListMatchingFiles(folder_, pattern_));
 }
 
 }  // namespace olvesk

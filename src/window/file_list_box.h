@@ -1,6 +1,7 @@
 #ifndef OLVESK_WINDOW_FILE_LIST_BOX_H_
 #define OLVESK_WINDOW_FILE_LIST_BOX_H_
 
+#include <QAbstractListModel>
 #include <QListView>
 #include <QString>
 #include <QTimer>
@@ -10,14 +11,29 @@
 #include "window/folder_listing.h"
 
 class QFileSystemWatcher;
-class QStringListModel;
 
 namespace olvesk {
 
+// The rows of the file list: each name is made into text only when the view
+// asks for it, which with uniform rows is for the rows in sight.
+class ListedFilesModel : public QAbstractListModel {
+ public:
+  using QAbstractListModel::QAbstractListModel;
+
+  const ListedFiles& files() const { return files_; }
+  void setFiles(ListedFiles files);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+ private:
+  ListedFiles files_;
+};
+
 // The file list: the car files of one folder that match the pattern. It
 // re-reads the folder at once whenever its path or pattern is set, so it is
-// exact right after a conversion. A view over a string list with uniform
-// rows stays quick with a hundred thousand names.
+// exact right after a conversion. Uniform rows whose text is made only when
+// shown keep it quick with a hundred thousand names.
 //
 // It also follows its folder: when other programs add, remove or rename
 // files there, it re-reads the folder once the burst of changes is over,
@@ -57,9 +73,7 @@ class FileListBox : public QListView, public FileList {
   void watch();
   void followFolder();
 
-  QStringListModel* model_;
-  // What the list shows, which |model_| shares, and each name's bytes.
-  ListedFiles listed_;
+  ListedFilesModel* model_;
   QFileSystemWatcher* watcher_;
   QTimer settle_timer_;
   bool following_ = true;

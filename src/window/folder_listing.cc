@@ -21,10 +21,26 @@
 namespace olvesk {
 namespace {
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  });
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
+}
+
 // One wildcard pattern, matched against a whole name without regard to
 // letter case, as QDir's name filters match. The usual forms, "*", "*.car"
-// and a plain name, are compared directly; the rest go through the regular
-// expression QDir would build.
+// and a plain name, are compared directly, and for an ASCII name and
+// pattern on its bytes; the rest go through the regular expression QDir
+// would build.
 class NamePattern {
  public:
   explicit NamePattern(const QString& pattern) {
@@ -47,7 +63,14 @@ class NamePattern {
           QRegularExpression::wildcardToRegularExpression(pattern),
           QRegularExpression::CaseInsensitiveOption);
     }
+    const QByteArray literal = literal_.toUtf8();
+    ascii_literal_ = literal.toStdString();
+    matches_ascii_bytes_ = kind_ != Kind::kWildcard && IsAscii(ascii_literal_);
   }
+
+  // Whether Matches() gives the same for an ASCII name's bytes: letters
+  // beyond ASCII may fold onto ASCII ones, so only an ASCII pattern does.
+  bool matches_ascii_bytes() const { return matches_ascii_bytes_; }
 
   bool Matches(const QString& name) const {
     switch (kind_) {
@@ -63,10 +86,30 @@ class NamePattern {
     return false;
   }
 
+  // The bytes of an ASCII name, for a pattern that matches_ascii_bytes().
+  bool Matches(std::string_view ascii_name) const {
+    switch (kind_) {
+      case Kind::kAny:
+        return true;
+      case Kind::kSuffix:
+        return ascii_name.size() >= ascii_literal_.size() &&
+               EqualsIgnoringAsciiCase(
+                   ascii_name.substr(ascii_name.size() - ascii_literal_.size()),
+                   ascii_literal_);
+      case Kind::kWhole:
+        return EqualsIgnoringAsciiCase(ascii_name, ascii_literal_);
+      case Kind::kWildcard:
+        break;
+    }
+    return false;
+  }
+
  private:
   enum class Kind { kAny, kSuffix, kWhole, kWildcard };
   Kind kind_;
   QString literal_;
+  std::string ascii_literal_;
+  bool matches_ascii_bytes_ = false;
   QRegularExpression expression_;
 };
 
@@ -78,47 +121,69 @@ class NameFilter {
     for (const QString& pattern : patterns.split(u';', Qt::SkipEmptyParts)) {
       patterns_.emplace_back(pattern);
     }
+    matches_ascii_bytes_ = std::all_of(
+        patterns_.begin(), patterns_.end(),
+        [](const NamePattern& p) { return p.matches_ascii_bytes(); });
   }
 
-  bool Matches(const QString& name) const {
-    return patterns_.empty() ||
-           std::any_of(patterns_.begin(), patterns_.end(),
+  // Whether the name |bytes| matches. Only a name or a pattern beyond ASCII
+  // is made into text for that.
+  bool Matches(std::string_view bytes, bool ascii) const {
+    if (patterns_.empty()) return true;
+    if (ascii && matches_ascii_bytes_) {
+      return std::any_of(
+          patterns_.begin(), patterns_.end(),
+          [&](const NamePattern& p) { return p.Matches(bytes); });
+    }
+    const QString name = ShownName(bytes);
+    return std::any_of(patterns_.begin(), patterns_.end(),
                        [&](const NamePattern& p) { return p.Matches(name); });
   }
 
  private:
   std::vector<NamePattern> patterns_;
+  bool matches_ascii_bytes_ = true;
 };
 
 // The names to list, sorted by name ignoring case: by their lower-case
 // forms, compared as QString::compare() compares them, unit by unit; names
 // shown alike, by their bytes. Each key is made once per name, not once per
-// comparison: every UTF-16 unit of
-// the lower-case name as two bytes, high byte first, so that memcmp() gives
-// that order. The keys lie back to back in one buffer, and the first eight
-// units of each are also held as two integers next to it, so most
-// comparisons touch neither the names nor the buffer.
+// comparison: every UTF-16 unit of the lower-case name as two bytes, high
+// byte first, so that memcmp() gives that order. An ASCII name's key comes
+// from its bytes; only other names are made into text for it. The keys lie
+// back to back in one buffer, and the first eight units of each are also
+// held as two integers next to it, so most comparisons touch neither the
+// names nor the buffer.
 class SortedNames {
  public:
-  void Add(QString name, std::string_view bytes) {
-    const QString lower = name.toLower();
+  void Add(std::string_view bytes, bool ascii) {
     Item item;
-    item.index = names_.size();
+    item.span = {bytes_.size(), bytes.size()};
+    item.ascii = ascii;
     item.key_at = keys_.size();
-    item.key_size = static_cast<std::size_t>(lower.size()) * 2;
-    keys_.resize(item.key_at + item.key_size);
-    char* key = keys_.data() + item.key_at;
-    for (qsizetype i = 0; i < lower.size(); ++i) {
-      const char16_t unit = lower[i].unicode();
-      *key++ = static_cast<char>(unit >> 8);
-      *key++ = static_cast<char>(unit & 0xFF);
-      // A name holds no U+0000, so the zeros after a short name sort it
-      // before the longer names it begins.
-      if (i < 8) item.head[i / 4] |= std::uint64_t{unit} << (48 - 16 * (i % 4));
-    }
-    names_.push_back(std::move(name));
-    spans_.push_back({bytes_.size(), bytes.size()});
     bytes_.append(bytes);
+    if (ascii) {
+      item.key_size = bytes.size() * 2;
+      keys_.resize(item.key_at + item.key_size);
+      char* key = keys_.data() + item.key_at;
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char lower = AsciiLower(bytes[i]);
+        *key++ = 0;
+        *key++ = lower;
+        if (i < 8) AddToHead(&item, i, static_cast<unsigned char>(lower));
+      }
+    } else {
+      const QString lower = ShownName(bytes).toLower();
+      item.key_size = static_cast<std::size_t>(lower.size()) * 2;
+      keys_.resize(item.key_at + item.key_size);
+      char* key = keys_.data() + item.key_at;
+      for (qsizetype i = 0; i < lower.size(); ++i) {
+        const char16_t unit = lower[i].unicode();
+        *key++ = static_cast<char>(unit >> 8);
+        *key++ = static_cast<char>(unit & 0xFF);
+        if (i < 8) AddToHead(&item, static_cast<std::size_t>(i), unit);
+      }
+    }
     items_.push_back(item);
   }
 
@@ -127,12 +192,8 @@ class SortedNames {
     std::sort(items_.begin(), items_.end(),
               [this](const Item& x, const Item& y) { return Less(x, y); });
     ListedFiles listed;
-    listed.shown.reserve(static_cast<qsizetype>(items_.size()));
     listed.spans.reserve(items_.size());
-    for (const Item& item : items_) {
-      listed.shown.append(std::move(names_[item.index]));
-      listed.spans.push_back(spans_[item.index]);
-    }
+    for (const Item& item : items_) listed.spans.push_back(item.span);
     listed.bytes = std::move(bytes_);
     return listed;
   }
@@ -144,8 +205,15 @@ class SortedNames {
     std::uint64_t head[2] = {0, 0};
     std::size_t key_at = 0;
     std::size_t key_size = 0;
-    std::size_t index = 0;
+    ListedFiles::Span span;
+    bool ascii = true;
   };
+
+  // A name holds no U+0000, so the zeros after a short name sort it before
+  // the longer names it begins.
+  static void AddToHead(Item* item, std::size_t i, char16_t unit) {
+    item->head[i / 4] |= std::uint64_t{unit} << (48 - 16 * (i % 4));
+  }
 
   bool Less(const Item& x, const Item& y) const {
     if (x.head[0] != y.head[0]) return x.head[0] < y.head[0];
@@ -158,21 +226,22 @@ class SortedNames {
       if (order != 0) return order < 0;
     }
     if (x.key_size != y.key_size) return x.key_size < y.key_size;
-    if (names_[x.index] != names_[y.index]) {
-      return names_[x.index] < names_[y.index];
+    // The same name but for case: by the text shown, then by the bytes.
+    // Two ASCII names are ordered alike either way.
+    if (!x.ascii || !y.ascii) {
+      const QString x_text = ShownName(Bytes(x));
+      const QString y_text = ShownName(Bytes(y));
+      if (x_text != y_text) return x_text < y_text;
     }
     return Bytes(x) < Bytes(y);
   }
 
   std::string_view Bytes(const Item& item) const {
-    const ListedFiles::Span& span = spans_[item.index];
-    return std::string_view(bytes_).substr(span.at, span.size);
+    return std::string_view(bytes_).substr(item.span.at, item.span.size);
   }
 
-  std::vector<QString> names_;
-  // Every name's bytes back to back, and where each one's lie.
+  // Every name's bytes back to back.
   std::string bytes_;
-  std::vector<ListedFiles::Span> spans_;
   std::vector<Item> items_;
   std::string keys_;
 };
@@ -201,6 +270,22 @@ bool ListedAsFile(int dir, const char* name, unsigned char type) {
 
 }  // namespace
 
+QString ShownName(std::string_view bytes) {
+#if defined(Q_OS_LINUX)
+  return QFile::decodeName(QByteArray::fromRawData(
+      bytes.data(), static_cast<qsizetype>(bytes.size())));
+#else
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+#endif
+}
+
+QStringList ListedFiles::AllShown() const {
+  QStringList shown;
+  shown.reserve(size());
+  for (int i = 0; i < size(); ++i) shown.append(Shown(i));
+  return shown;
+}
+
 ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   if (folder.isEmpty()) return {};
   const NameFilter filter(pattern);
@@ -213,24 +298,24 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   while (const dirent* entry = readdir(dir)) {
     // Hidden files, "." and "..".
     if (entry->d_name[0] == '.') continue;
-    // Text to show and match; the bytes are kept to reach the file.
-    QString name = QFile::decodeName(entry->d_name);
-    if (!filter.Matches(name) ||
+    // The bytes are kept to reach the file; the text is made when shown.
+    const std::string_view name = entry->d_name;
+    const bool ascii = IsAscii(name);
+    if (!filter.Matches(name, ascii) ||
         !ListedAsFile(dirfd(dir), entry->d_name, entry->d_type)) {
       continue;
     }
-    names.Add(std::move(name), entry->d_name);
+    names.Add(name, ascii);
   }
   closedir(dir);
 #else
   QDirIterator it(folder, QDir::Files);
   while (it.hasNext()) {
     it.next();
-    QString name = it.fileName();
-    if (filter.Matches(name)) {
-      const QByteArray bytes = name.toUtf8();
-      names.Add(std::move(name), std::string_view(bytes.data(), bytes.size()));
-    }
+    const QByteArray utf8 = it.fileName().toUtf8();
+    const std::string_view name(utf8.data(), utf8.size());
+    const bool ascii = IsAscii(name);
+    if (filter.Matches(name, ascii)) names.Add(name, ascii);
   }
 #endif
   return names.Take();

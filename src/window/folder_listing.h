@@ -10,23 +10,29 @@
 
 namespace olvesk {
 
-// The files of a folder that a list shows, in its order, each name twice:
-// |shown[i]| is the name as text, with a replacement character for each
-// byte that is not valid UTF-8, and Name(i) the same name as the system's
-// own bytes (on Windows, the UTF-8 of its name), which always reach the
-// file however it is shown. The bytes of all names lie in one buffer.
+// The text shown for a file name given as the system's own bytes (on
+// Windows, the UTF-8 of its name): a replacement character stands for each
+// byte that is not valid UTF-8.
+QString ShownName(std::string_view bytes);
+
+// The files of a folder that a list shows, in its order. Name(i) is a name
+// as the system's own bytes, which always reach the file however it is
+// shown; Shown(i) the same name as text, made only when asked for. The
+// bytes of all names lie in one buffer.
 struct ListedFiles {
   struct Span {
     std::size_t at = 0;
     std::size_t size = 0;
   };
 
+  int size() const { return static_cast<int>(spans.size()); }
   std::string_view Name(int index) const {
     const Span& span = spans[static_cast<std::size_t>(index)];
     return std::string_view(bytes).substr(span.at, span.size);
   }
+  QString Shown(int index) const { return ShownName(Name(index)); }
+  QStringList AllShown() const;
 
-  QStringList shown;
   std::string bytes;
   std::vector<Span> spans;
 };
