@@ -105,18 +105,6 @@ Status Replaced(const std::string& path) {
                        "was left as it is");
 }
 
-// The refusal when |target|, found at |new_path|, is a file of |keep|.
-Status CheckNotKept(const FileInfo& target, const std::string& new_path,
-                    const std::set<FileId>* keep) {
-  if (keep == nullptr || target.kind == FileInfo::Kind::kMissing ||
-      keep->count(FileId::Of(target)) == 0) {
-    return Status();
-  }
-  return Status::Error("rename", new_path,
-                       "another car file of this run was just converted to "
-                       "that name, which this one would replace");
-}
-
 // Why |path| could not be opened, in words a user can act on where the
 // name itself says more than the open did.
 Status ExplainOpenFailure(FileSystem& fs, const std::string& path,
@@ -280,7 +268,12 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
   // |keep|.
   if (keep != nullptr && !keep->empty()) {
     status = fs.Stat(new_path, &now);
-    if (status.ok()) status = CheckNotKept(now, new_path, keep);
+    if (status.ok() && now.kind != FileInfo::Kind::kMissing &&
+        keep->count(FileId::Of(now)) > 0) {
+      status = Status::Error("rename", new_path,
+                             "another car file of this run was just converted "
+                             "to that name, which this one would replace");
+    }
     if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
   }
   status = fs.Rename(file, new_path);

@@ -72,14 +72,7 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
 #else
   const int fd = open(path.c_str(), kFlags);
 #endif
-  if (fd < 0) {
-    if (errno == ELOOP) {
-      return Status::Error("open", path,
-                           "it is a symbolic link; only plain files are "
-                           "converted");
-    }
-    return PosixError("open", path, errno);
-  }
+  if (fd < 0) return PosixError("open", path, errno);
   struct stat st;
   if (fstat(fd, &st) != 0) {
     const int error = errno;

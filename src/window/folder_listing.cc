@@ -63,9 +63,8 @@ class NamePattern {
           QRegularExpression::wildcardToRegularExpression(pattern),
           QRegularExpression::CaseInsensitiveOption);
     }
-    const QByteArray literal = literal_.toUtf8();
-    ascii_literal_ = literal.toStdString();
-    matches_ascii_bytes_ = kind_ != Kind::kWildcard && IsAscii(ascii_literal_);
+    literal_bytes_ = literal_.toStdString();
+    matches_ascii_bytes_ = kind_ != Kind::kWildcard && IsAscii(literal_bytes_);
   }
 
   // Whether Matches() gives the same for an ASCII name's bytes: letters
@@ -92,12 +91,12 @@ class NamePattern {
       case Kind::kAny:
         return true;
       case Kind::kSuffix:
-        return ascii_name.size() >= ascii_literal_.size() &&
+        return ascii_name.size() >= literal_bytes_.size() &&
                EqualsIgnoringAsciiCase(
-                   ascii_name.substr(ascii_name.size() - ascii_literal_.size()),
-                   ascii_literal_);
+                   ascii_name.substr(ascii_name.size() - literal_bytes_.size()),
+                   literal_bytes_);
       case Kind::kWhole:
-        return EqualsIgnoringAsciiCase(ascii_name, ascii_literal_);
+        return EqualsIgnoringAsciiCase(ascii_name, literal_bytes_);
       case Kind::kWildcard:
         break;
     }
@@ -108,7 +107,7 @@ class NamePattern {
   enum class Kind { kAny, kSuffix, kWhole, kWildcard };
   Kind kind_;
   QString literal_;
-  std::string ascii_literal_;
+  std::string literal_bytes_;
   bool matches_ascii_bytes_ = false;
   QRegularExpression expression_;
 };
@@ -160,28 +159,17 @@ class SortedNames {
     Item item;
     item.span = {bytes_.size(), bytes.size()};
     item.ascii = ascii;
-    item.key_at = keys_.size();
     bytes_.append(bytes);
     if (ascii) {
-      item.key_size = bytes.size() * 2;
-      keys_.resize(item.key_at + item.key_size);
-      char* key = keys_.data() + item.key_at;
+      StartKey(&item, bytes.size());
       for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char lower = AsciiLower(bytes[i]);
-        *key++ = 0;
-        *key++ = lower;
-        if (i < 8) AddToHead(&item, i, static_cast<unsigned char>(lower));
+        PutKeyUnit(&item, i, static_cast<unsigned char>(AsciiLower(bytes[i])));
       }
     } else {
       const QString lower = ShownName(bytes).toLower();
-      item.key_size = static_cast<std::size_t>(lower.size()) * 2;
-      keys_.resize(item.key_at + item.key_size);
-      char* key = keys_.data() + item.key_at;
+      StartKey(&item, static_cast<std::size_t>(lower.size()));
       for (qsizetype i = 0; i < lower.size(); ++i) {
-        const char16_t unit = lower[i].unicode();
-        *key++ = static_cast<char>(unit >> 8);
-        *key++ = static_cast<char>(unit & 0xFF);
-        if (i < 8) AddToHead(&item, static_cast<std::size_t>(i), unit);
+        PutKeyUnit(&item, static_cast<std::size_t>(i), lower[i].unicode());
       }
     }
     items_.push_back(item);
@@ -209,10 +197,21 @@ class SortedNames {
     bool ascii = true;
   };
 
-  // A name holds no U+0000, so the zeros after a short name sort it before
-  // the longer names it begins.
-  static void AddToHead(Item* item, std::size_t i, char16_t unit) {
-    item->head[i / 4] |= std::uint64_t{unit} << (48 - 16 * (i % 4));
+  // Makes room for a key of |units| UTF-16 units at the end of the buffer.
+  void StartKey(Item* item, std::size_t units) {
+    item->key_at = keys_.size();
+    item->key_size = units * 2;
+    keys_.resize(item->key_at + item->key_size);
+  }
+
+  // Puts |unit| as unit |i| of |item|'s key, and into its head. A name holds
+  // no U+0000, so the zeros after a short name sort it before the longer
+  // names it begins.
+  void PutKeyUnit(Item* item, std::size_t i, char16_t unit) {
+    char* key = keys_.data() + item->key_at + 2 * i;
+    key[0] = static_cast<char>(unit >> 8);
+    key[1] = static_cast<char>(unit & 0xFF);
+    if (i < 8) item->head[i / 4] |= std::uint64_t{unit} << (48 - 16 * (i % 4));
   }
 
   bool Less(const Item& x, const Item& y) const {
