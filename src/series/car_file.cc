@@ -247,7 +247,7 @@ ConvertResult WriteDigit(FileSystem& fs, PendingFile* pending,
 // Renames the pending file once its digit is durable (|synced| is ok), and
 // confirms the rename; puts the digit back otherwise. Leaves it open.
 ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
-                     const std::set<FileId>* keep) {
+                     const MadeFiles* keep) {
   OpenFile* file = &pending->file;
   const FileInfo& source = file->info;
   const std::string& new_path = pending->new_path;
@@ -269,7 +269,7 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
   if (keep != nullptr && !keep->empty()) {
     status = fs.Stat(new_path, &now);
     if (status.ok() && now.kind != FileInfo::Kind::kMissing &&
-        keep->count(FileId::Of(now)) > 0) {
+        keep->Holds(now)) {
       status = Status::Error("rename", new_path,
                              "another car file of this run was just converted "
                              "to that name, which this one would replace");
@@ -297,12 +297,22 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
   ConvertResult result;
   result.outcome = ConvertResult::Outcome::kConverted;
   result.new_path = new_path;
-  result.id = FileId::Of(source);
+  result.made = now;
   result.status = status;
   return result;
 }
 
 }  // namespace
+
+void MadeFiles::Add(const FileInfo& info) {
+  ids_.insert(FileId::Of(info));
+  if (info.modified != 0) stamps_.insert(StampOf(info));
+}
+
+bool MadeFiles::Holds(const FileInfo& info) const {
+  return ids_.count(FileId::Of(info)) > 0 ||
+         (info.modified != 0 && stamps_.count(StampOf(info)) > 0);
+}
 
 std::string CarFilePath(std::string_view folder, std::string_view name) {
   std::string path;
@@ -393,8 +403,7 @@ ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,
 }
 
 ConvertResult FinishCarFile(FileSystem& fs, PendingFile* pending,
-                            const Status& synced,
-                            const std::set<FileId>* keep) {
+                            const Status& synced, const MadeFiles* keep) {
   ConvertResult result = Rename(fs, pending, synced, keep);
   // A close that fails after the digit and the rename are done changes
   // neither; it is reported all the same.

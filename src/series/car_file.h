@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "series/file_system.h"
 #include "series/status.h"
@@ -86,6 +87,29 @@ struct FileId {
   auto operator<=>(const FileId&) const = default;
 };
 
+// The files a run has converted, which no later file of the run may
+// replace. A file is known by its file number, and where the system gives
+// its modification time, also by its volume, size and that time: some
+// drivers (FUSE ones among them) number a file anew for every spelling of
+// its name they are asked about, so on a drive that ignores case
+// É.pta.car and é.pta.car may show one file under two numbers. A
+// different file taken for one of these is only left unconverted.
+class MadeFiles {
+ public:
+  void Add(const FileInfo& info);
+  bool Holds(const FileInfo& info) const;
+  bool empty() const { return ids_.empty(); }
+
+ private:
+  using Stamp = std::tuple<std::uint64_t, std::uint64_t, std::int64_t>;
+  static Stamp StampOf(const FileInfo& info) {
+    return {info.device, info.size, info.modified};
+  }
+
+  std::set<FileId> ids_;
+  std::set<Stamp> stamps_;
+};
+
 // What became of one car file.
 struct ConvertResult {
   enum class Outcome {
@@ -99,7 +123,7 @@ struct ConvertResult {
   };
   Outcome outcome = Outcome::kFailed;
   std::string new_path;
-  FileId id;  // of the converted file
+  FileInfo made;  // the converted file, as its new name showed it
   // Why it was not converted; for a converted file, what went wrong after
   // the rename, when the system could not confirm the new name or close the
   // file.
@@ -114,7 +138,7 @@ struct ConvertOptions {
   // has converted already. Checked by identity right before the rename, so
   // a name that differs only in letter case on a file system that ignores
   // case is caught too.
-  const std::set<FileId>* keep = nullptr;
+  const MadeFiles* keep = nullptr;
   // Asked after each large read of a big file; true stops the conversion
   // before anything is written.
   std::function<bool()> stop;
@@ -148,7 +172,7 @@ ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,
 // file to its new path, unless a file of |keep| has taken that name since;
 // otherwise, or when a step fails, puts the old byte back. Closes the file.
 ConvertResult FinishCarFile(FileSystem& fs, PendingFile* pending,
-                            const Status& synced, const std::set<FileId>* keep);
+                            const Status& synced, const MadeFiles* keep);
 
 // Converts the car file at |path| to the target series: writes
 // |target_digit| as the byte after the first class marker (appending it when

@@ -250,7 +250,10 @@ class BatchedRun {
 
   // Renames each file of |done| once |synced| says the batch is durable, or
   // puts it back: every file ends converted or as it was. It may run beside
-  // PrepareBatch() on another thread, so it changes nothing but |done|.
+  // PrepareBatch() on another thread, so it changes nothing but |done| and,
+  // in a run that checks new names against the files it converted,
+  // |made_files_|: such a run renames one batch at a time and only after
+  // taking in the one before, so nothing else touches them meanwhile.
   void RenameBatch(Batch& done, const Status& synced) {
     done.results.resize(done.files.size());
     done.left_alone_from = done.files.size();
@@ -262,6 +265,11 @@ class BatchedRun {
       }
       done.results[i] =
           FinishCarFile(fs_, &done.files[i], synced, rename_keep_);
+      // The next file of this very batch may be the one that would take
+      // this one's name.
+      if (rename_keep_ != nullptr && done.results[i].converted()) {
+        made_files_.Add(done.results[i].made);
+      }
       if (!done.results[i].converted() && FolderGone()) {
         done.left_alone_from = i;
       }
@@ -283,7 +291,6 @@ class BatchedRun {
       const std::string& name = names_[done.names[i]];
       if (result.converted()) {
         ++converted_;
-        made_files_.insert(result.id);
         if (!result.status.ok()) report_.Add(name, result);
       } else {
         report_.Add(name, result);
@@ -305,7 +312,7 @@ class BatchedRun {
   ConvertOptions options_;
 
   bool ascii_names_ = true;
-  const std::set<FileId>* rename_keep_ = nullptr;
+  const MadeFiles* rename_keep_ = nullptr;
   std::size_t most_under_way_ = 2;
   std::size_t budget_ = 1;
   std::size_t max_batch_ = 1;
@@ -319,7 +326,7 @@ class BatchedRun {
   RunReport report_;
   // The new names and the files this run has made.
   std::unordered_set<std::string> made_names_;
-  std::set<FileId> made_files_;
+  MadeFiles made_files_;
 
   Batch batch_;                  // being prepared
   std::deque<Batch> under_way_;  // synced and renamed, oldest first

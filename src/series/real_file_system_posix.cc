@@ -43,6 +43,8 @@ FileInfo InfoOf(const struct stat& st) {
   info.inode = st.st_ino;
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.links = static_cast<std::uint64_t>(st.st_nlink);
+  info.modified =
+      std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
   return info;
 }
 

@@ -158,6 +158,11 @@ FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
   info.inode = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
   info.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
   info.links = data.nNumberOfLinks;
+  // In ticks of 100 nanoseconds since 1601.
+  info.modified = static_cast<std::int64_t>(
+      ((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+       data.ftLastWriteTime.dwLowDateTime) *
+      100);
   return info;
 }
 

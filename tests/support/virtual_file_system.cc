@@ -23,8 +23,14 @@ std::map<std::string, VirtualFileSystem::Entry>::iterator
 VirtualFileSystem::Find(const std::string& path) {
   if (!ignore_case_) return entries_.find(path);
   const auto lower = [](std::string text) {
-    for (char& c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      char& c = text[i];
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      // The capitals of Latin-1, U+00C0 to U+00DE but for U+00D7.
+      const unsigned char next = i + 1 < text.size() ? text[i + 1] : 0;
+      if (c == '\xc3' && next >= 0x80 && next <= 0x9e && next != 0x97) {
+        text[++i] = static_cast<char>(next + 0x20);
+      }
     }
     return text;
   };

@@ -12,8 +12,8 @@ namespace olvesk {
 
 // An in-memory file system. Files and folders live in |entries_|, keyed by
 // path; every call that changes something is written to |log_|. With
-// |ignore_case_| set it finds names without regard to ASCII letter case, as
-// a FAT or exFAT drive does.
+// |ignore_case_| set it finds names without regard to the letter case of
+// ASCII and Latin-1, as a FAT or exFAT drive does.
 class VirtualFileSystem : public FileSystem {
  public:
   struct Entry {
