@@ -22,8 +22,8 @@ struct FileInfo {
   std::uint64_t size = 0;
   // How many names (hard links) the file has, where the system counts them.
   std::uint64_t links = 1;
-  // When the file's data last changed, in nanoseconds from a point the
-  // system chooses; 0 where the system does not say.
+  // When the file's data last changed, in the system's own units, to be
+  // compared only; 0 where the system does not say.
   std::int64_t modified = 0;
 };
 

@@ -160,9 +160,8 @@ FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
   info.links = data.nNumberOfLinks;
   // In ticks of 100 nanoseconds since 1601.
   info.modified = static_cast<std::int64_t>(
-      ((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-       data.ftLastWriteTime.dwLowDateTime) *
-      100);
+      (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+      data.ftLastWriteTime.dwLowDateTime);
   return info;
 }
 
