@@ -1,7 +1,6 @@
 #include "series/convert_command.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstddef>
 #include <deque>
 #include <future>
@@ -10,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "series/ascii.h"
 #include "series/car_file.h"
 
 namespace olvesk {
@@ -70,14 +70,8 @@ class RunReport {
 // case on any system, and two names that differ only in case are rare
 // enough in one folder to be worth refusing.
 std::string NameKey(std::string path) {
-  std::transform(path.begin(), path.end(), path.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
+  std::transform(path.begin(), path.end(), path.begin(), AsciiLower);
   return path;
-}
-
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](unsigned char c) { return c < 0x80; });
 }
 
 // "1 car file" or "3 car files".
@@ -118,7 +112,6 @@ class BatchedRun {
     // names rules that out by comparing names, and skips the check.
     ascii_names_ = std::all_of(names_.begin(), names_.end(), IsAscii) &&
                    IsAscii(target_code_);
-    rename_keep_ = ascii_names_ ? nullptr : &made_files_;
     most_under_way_ = ascii_names_ ? 2 : 1;
     budget_ = std::max<std::size_t>(1, fs_.OpenFileBudget());
     max_batch_ = std::min(
@@ -162,6 +155,11 @@ class BatchedRun {
     std::size_t left_alone_from = 0;
     std::shared_future<void> renamed;
   };
+
+  // The files a rename must not replace, where names alone cannot tell.
+  const MadeFiles* RenameKeep() const {
+    return ascii_names_ ? nullptr : &made_files_;
+  }
 
   // Tells a file that went away from a folder that did.
   bool FolderGone() {
@@ -260,14 +258,14 @@ class BatchedRun {
     for (std::size_t i = 0; i < done.files.size(); ++i) {
       if (i > done.left_alone_from) {
         // Nothing can be renamed in a folder that is gone.
-        FinishCarFile(fs_, &done.files[i], gone_, rename_keep_);
+        FinishCarFile(fs_, &done.files[i], gone_, RenameKeep());
         continue;
       }
       done.results[i] =
-          FinishCarFile(fs_, &done.files[i], synced, rename_keep_);
+          FinishCarFile(fs_, &done.files[i], synced, RenameKeep());
       // The next file of this very batch may be the one that would take
       // this one's name.
-      if (rename_keep_ != nullptr && done.results[i].converted()) {
+      if (!ascii_names_ && done.results[i].converted()) {
         made_files_.Add(done.results[i].made);
       }
       if (!done.results[i].converted() && FolderGone()) {
@@ -312,7 +310,6 @@ class BatchedRun {
   ConvertOptions options_;
 
   bool ascii_names_ = true;
-  const MadeFiles* rename_keep_ = nullptr;
   std::size_t most_under_way_ = 2;
   std::size_t budget_ = 1;
   std::size_t max_batch_ = 1;

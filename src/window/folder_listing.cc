@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "series/ascii.h"
+
 #if defined(Q_OS_LINUX)
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,14 +22,6 @@
 
 namespace olvesk {
 namespace {
-
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x80;
-  });
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
