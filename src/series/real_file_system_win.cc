@@ -165,6 +165,22 @@ FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
   return info;
 }
 
+// Whether the file open as |handle|, which carries a reparse point, stands
+// for another name: a symbolic link, a junction or a mount point. Other
+// reparse points mark a file that a driver serves in place, as a cloud
+// drive's files (OneDrive's, say) and deduplicated or compressed files are:
+// those are plain files to their users. A tag that cannot be read counts as
+// a link.
+bool IsLink(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag,
+                                    sizeof(tag))) {
+    return true;
+  }
+  return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
 // The conversion lock is one byte far past the end of any car file, so it
 // stands in the way of no reader or writer of the file's bytes.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
@@ -186,27 +202,33 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
     return WindowsError("stat", path, error);
   }
   const DWORD attributes = data.dwFileAttributes;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    info->kind = FileInfo::Kind::kSymlink;
-  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    info->kind = FileInfo::Kind::kDirectory;
-  } else if (attributes & FILE_ATTRIBUTE_DEVICE) {
-    info->kind = FileInfo::Kind::kOther;
-  } else {
-    info->kind = FileInfo::Kind::kRegular;
-  }
+  const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info->size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  if (info->kind != FileInfo::Kind::kRegular) return Status();
+  if (attributes & FILE_ATTRIBUTE_DEVICE) {
+    info->kind = FileInfo::Kind::kOther;
+    return Status();
+  }
+  if (directory && !reparse) {
+    info->kind = FileInfo::Kind::kDirectory;
+    return Status();
+  }
 
   // The volume and the file index name the file itself, so two hard links
-  // to it compare equal. Asking for no access leaves others' sharing alone.
+  // to it compare equal. Asking for no access leaves others' sharing alone,
+  // and opening the reparse point itself neither follows a link nor wakes a
+  // cloud drive to fetch the file.
   const HANDLE handle = CreateFileW(
       wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError("stat", path);
   BY_HANDLE_FILE_INFORMATION by_handle;
-  if (!GetFileInformationByHandle(handle, &by_handle)) {
+  if (reparse && IsLink(handle)) {
+    info->kind = FileInfo::Kind::kSymlink;
+  } else if (directory) {
+    info->kind = FileInfo::Kind::kDirectory;
+  } else if (!GetFileInformationByHandle(handle, &by_handle)) {
     status = LastError("stat", path);
   } else {
     *info = InfoOf(by_handle);
@@ -222,22 +244,45 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
   // Opening the reparse point itself means a link is never followed; it is
   // refused below rather than written. DELETE access, with others allowed
   // to delete too, lets Rename() move this very file.
-  const HANDLE handle =
-      CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH |
-                      FILE_FLAG_OPEN_REPARSE_POINT,
-                  nullptr);
+  const auto open = [&wide](DWORD flags) {
+    return CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | flags,
+                       nullptr);
+  };
+  HANDLE handle = open(FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) return LastError("open", path);
   BY_HANDLE_FILE_INFORMATION by_handle;
   if (!GetFileInformationByHandle(handle, &by_handle)) {
     status = LastError("open", path);
   } else if (by_handle.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    status = Status::Error(
-        "open", path, "it is a symbolic link; only plain files are converted");
-  } else if ((by_handle.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-             GetFileType(handle) != FILE_TYPE_DISK) {
+    if (IsLink(handle)) {
+      status = Status::Error(
+          "open", path,
+          "it is a symbolic link; only plain files are converted");
+    } else {
+      // A file a driver serves, as on a cloud drive, is opened again
+      // through that driver, which then fetches it if it must and sees the
+      // write. It must still be the file looked at.
+      const BY_HANDLE_FILE_INFORMATION looked_at = by_handle;
+      CloseHandle(handle);
+      handle = open(0);
+      if (handle == INVALID_HANDLE_VALUE) return LastError("open", path);
+      if (!GetFileInformationByHandle(handle, &by_handle)) {
+        status = LastError("open", path);
+      } else if (by_handle.dwVolumeSerialNumber !=
+                     looked_at.dwVolumeSerialNumber ||
+                 by_handle.nFileIndexHigh != looked_at.nFileIndexHigh ||
+                 by_handle.nFileIndexLow != looked_at.nFileIndexLow) {
+        status = Status::Error("open", path,
+                               "another program renamed or replaced it just "
+                               "now; it was left as it is");
+      }
+    }
+  }
+  if (status.ok() && ((by_handle.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                      GetFileType(handle) != FILE_TYPE_DISK)) {
     status = Status::Error("open", path, "it is not a plain file");
   }
   if (!status.ok()) {

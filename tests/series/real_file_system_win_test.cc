@@ -3,6 +3,7 @@
 // going through the wide-string calls.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winioctl.h>
 
 #include <filesystem>
 #include <string>
@@ -340,6 +341,37 @@ TEST(WindowsStatTest, TellsKindsApartAndHardLinksAlike) {
   EXPECT_EQ(folder.kind, FileInfo::Kind::kDirectory);
   EXPECT_EQ(missing.kind, FileInfo::Kind::kMissing);
   EXPECT_EQ(missing_folder.kind, FileInfo::Kind::kMissing);
+}
+
+// Files a driver serves in place, as a cloud drive's are, carry a reparse
+// point that is no link: they are plain files, not refused as links.
+TEST(WindowsStatTest, TakesAReparsePointThatIsNoLinkForAPlainFile) {
+  TempDir dir;
+  RealFileSystem fs;
+  const std::string path = dir.File("a.gns.car");
+  WriteFile(path, "car_class=2");
+  const HANDLE handle = CreateFileW(
+      Utf8Path(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  // A tag of another vendor's, which names no other file.
+  REPARSE_GUID_DATA_BUFFER point = {};
+  point.ReparseTag = 0x00000123;
+  point.ReparseGuid = {0x0a1c3b5e, 0x2f4d, 0x4e6a, {1, 2, 3, 4, 5, 6, 7, 8}};
+  DWORD returned = 0;
+  const bool set = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &point,
+                                   REPARSE_GUID_DATA_BUFFER_HEADER_SIZE,
+                                   nullptr, 0, &returned, nullptr);
+  CloseHandle(handle);
+  if (!set) GTEST_SKIP() << "this system sets no reparse points";
+
+  FileInfo info;
+  OpenFile file;
+  ASSERT_TRUE(fs.Stat(path, &info).ok());
+  const Status open = fs.Open(path, &file);
+  if (open.ok()) fs.Close(&file);
+  EXPECT_EQ(info.kind, FileInfo::Kind::kRegular);
+  EXPECT_EQ(open.reason().find("symbolic link"), std::string::npos);
 }
 
 TEST(WindowsStatTest, RefusesAPathThatIsNotUtf8) {
