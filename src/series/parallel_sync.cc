@@ -27,7 +27,11 @@ Status SyncInParallel(const std::vector<const OpenFile*>& files, int threads,
   std::vector<std::thread> pool;
   pool.reserve(std::min(helpers, files.size()));
   for (std::size_t i = 0; i < helpers && i + 1 < files.size(); ++i) {
-    pool.emplace_back(work);
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no more threads now: those there are share the files
+    }
   }
   work();
   for (std::thread& thread : pool) thread.join();
