@@ -1,6 +1,8 @@
 #ifndef OLVESK_SERIES_REAL_FILE_SYSTEM_H_
 #define OLVESK_SERIES_REAL_FILE_SYSTEM_H_
 
+#include <string_view>
+
 #include "series/file_system.h"
 
 namespace olvesk {
@@ -20,7 +22,8 @@ class RealFileSystem : public FileSystem {
     // nothing of other programs'.
     kParallel,
     // kFileSystem while the system holds little unwritten data besides the
-    // batch's, kParallel otherwise; kParallel where there is no syncfs().
+    // batch's, kParallel otherwise; kParallel where there is no syncfs() or
+    // where it does not report a failed write (Linux before 5.8).
     kAdaptive,
   };
   // The way chosen, from the benchmark's figures.
@@ -56,6 +59,13 @@ class RealFileSystem : public FileSystem {
  private:
   const BatchSync batch_sync_;
 };
+
+#if defined(__linux__)
+// Whether the Linux kernel of |release|, as uname() gives it ("6.1.0-13-
+// amd64"), reports through syncfs() a failed write of a file's data, as it
+// does from 5.8 on. Before, syncfs() succeeded whatever was lost.
+bool SyncfsReportsWriteErrors(std::string_view release);
+#endif
 
 // Runs |sync| on each of |files| from up to |threads| threads at once and
 // returns the first failure. Shared by the systems' SyncFiles().

@@ -3,9 +3,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/utsname.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -196,7 +200,26 @@ Status DataSync(const OpenFile& file) {
 Status RealFileSystem::Sync(const OpenFile& file) { return DataSync(file); }
 
 #if defined(__linux__)
+bool SyncfsReportsWriteErrors(std::string_view release) {
+  int major = 0;
+  int minor = 0;
+  const char* const end = release.data() + release.size();
+  auto [dot, error] = std::from_chars(release.data(), end, major);
+  if (error != std::errc() || dot == end || *dot != '.') return false;
+  if (std::from_chars(dot + 1, end, minor).ec != std::errc()) return false;
+  return major > 5 || (major == 5 && minor >= 8);
+}
+
 namespace {
+
+// Whether this machine's kernel reports a failed write through syncfs().
+bool KernelSyncfsReportsWriteErrors() {
+  static const bool reports = [] {
+    utsname name;
+    return uname(&name) == 0 && SyncfsReportsWriteErrors(name.release);
+  }();
+  return reports;
+}
 
 // The data the system holds unwritten, from /proc/meminfo, or -1.
 long long DirtyBytes() {
@@ -223,7 +246,7 @@ Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
   if (files.size() == 1) return Sync(*files.front());
 #if defined(__linux__)
   bool whole_file_system = batch_sync_ == BatchSync::kFileSystem;
-  if (batch_sync_ == BatchSync::kAdaptive) {
+  if (batch_sync_ == BatchSync::kAdaptive && KernelSyncfsReportsWriteErrors()) {
     // Each file of the batch has a page or two of its own unwritten.
     const long long own = static_cast<long long>(files.size()) * 8192;
     const long long dirty = DirtyBytes();
