@@ -89,10 +89,12 @@ ConvertResult RollBack(FileSystem& fs, const OpenFile& file, const Patch& patch,
                       : fs.Write(file, patch.offset, &patch.original, 1);
   if (status.ok()) status = fs.Sync(file);
   if (status.ok()) return Failed(cause);
-  return Failed(Status::Error(cause.op(), cause.path(),
-                              cause.reason() +
-                                  "; the class digit could not be put back (" +
-                                  status.ToString() + ")"));
+  ConvertResult result = Failed(Status::Error(
+      cause.op(), cause.path(),
+      cause.reason() + "; the class digit could not be put back (" +
+          status.ToString() + ")"));
+  result.unrestored = true;
+  return result;
 }
 
 bool SameFile(const FileInfo& a, const FileInfo& b) {

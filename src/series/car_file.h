@@ -128,6 +128,9 @@ struct ConvertResult {
   // the rename, when the system could not confirm the new name or close the
   // file.
   Status status;
+  // kFailed only: the new digit is in the file under its old name, because
+  // the old one could not be put back.
+  bool unrestored = false;
 
   bool converted() const { return outcome == Outcome::kConverted; }
 };

@@ -161,11 +161,13 @@ class BatchedRun {
     return ascii_names_ ? nullptr : &made_files_;
   }
 
-  // Tells a file that went away from a folder that did.
+  // Tells a file that went away from a folder that did. A folder reached
+  // through a link is there while the link is.
   bool FolderGone() {
     FileInfo now;
     return fs_.Stat(folder_, &now).ok() &&
-           now.kind != FileInfo::Kind::kDirectory;
+           now.kind != FileInfo::Kind::kDirectory &&
+           now.kind != FileInfo::Kind::kSymlink;
   }
 
   // Checks the next names and writes their digits into |batch_|, until it
@@ -258,7 +260,8 @@ class BatchedRun {
     for (std::size_t i = 0; i < done.files.size(); ++i) {
       if (i > done.left_alone_from) {
         // Nothing can be renamed in a folder that is gone.
-        FinishCarFile(fs_, &done.files[i], gone_, RenameKeep());
+        done.results[i] =
+            FinishCarFile(fs_, &done.files[i], gone_, RenameKeep());
         continue;
       }
       done.results[i] =
@@ -279,13 +282,15 @@ class BatchedRun {
     Batch& done = under_way_.front();
     done.renamed.get();
     for (std::size_t i = 0; i < done.files.size(); ++i) {
-      if (i >= done.left_alone_from) {
-        // Put back as it was: counted as not tried.
-        stop_ = Stop::kFolderGone;
-        ++left_alone_;
-        continue;
-      }
       const ConvertResult& result = done.results[i];
+      if (i >= done.left_alone_from) {
+        stop_ = Stop::kFolderGone;
+        if (!result.unrestored) {
+          // Put back as it was: counted as not tried.
+          ++left_alone_;
+          continue;
+        }
+      }
       const std::string& name = names_[done.names[i]];
       if (result.converted()) {
         ++converted_;
