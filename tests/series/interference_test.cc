@@ -229,6 +229,77 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
   EXPECT_EQ(ReadFile(Utf8String(renamed / "f28.gns.car")), "car_class=2");
 }
 
+// The drive is pulled in the middle of a batch's renames: the folder is gone
+// and no digit can be put back. Each file left with its new digit under its
+// old name is named, not counted among the files never tried.
+TEST(VanishingFolderTest, NamesEachFileWhoseDigitCouldNotBePutBack) {
+  TempDir root;
+  const std::string folder = Utf8String(root.path() / "cars");
+  fs::create_directories(Utf8Path(folder));
+  std::vector<std::string> names;
+  for (int i = 0; i < 16; ++i) {
+    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
+    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
+  }
+  struct PulledDrive : FileSystemWrapper {
+    using FileSystemWrapper::FileSystemWrapper;
+    Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
+                 std::size_t size) override {
+      if (pulled_) return Status::Error("write", file.path, "I/O error");
+      return FileSystemWrapper::Write(file, offset, data, size);
+    }
+    bool pulled_ = false;
+  };
+  RealFileSystem real;
+  PulledDrive drive(real);
+  // Right after f20 is renamed, in the one batch of 16.
+  MeddlingFileSystem meddling(
+      drive, CarFilePath(folder, "f20.pta.car"), 1, [&] {
+        fs::rename(Utf8Path(folder), root.path() / "renamed");
+        drive.pulled_ = true;
+      });
+  const std::vector<std::string> shown = ModifyAll(meddling, folder, names);
+  ASSERT_EQ(shown.size(), 2u);
+  for (int i = 21; i < 26; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".gns.car";
+    EXPECT_NE(shown[0].find(name + ": "), std::string::npos) << name;
+    EXPECT_EQ(ReadFile(Utf8String(root.path() / "renamed" / name)),
+              "car_class=4");
+  }
+  EXPECT_NE(shown[0].find(kNotPutBack), std::string::npos) << shown[0];
+  EXPECT_NE(shown[1].find("11 car files converted, 5 not converted, 0 not "
+                          "tried."),
+            std::string::npos)
+      << shown[1];
+}
+
+// A file goes away from a folder the run reached through a link: only that
+// file is reported, and the run goes on.
+TEST(VanishingFolderTest, GoesOnWhenOneFileOfALinkedFolderGoes) {
+  TempDir root;
+  const fs::path real_folder = root.path() / "cars";
+  fs::create_directories(real_folder);
+  const std::string folder = Utf8String(root.path() / "linked");
+  fs::create_directory_symlink(real_folder, Utf8Path(folder));
+  const std::vector<std::string> names = {"f10.gns.car", "f11.gns.car",
+                                          "f12.gns.car"};
+  for (const std::string& name : names) {
+    WriteFile(CarFilePath(folder, name), "car_class=2");
+  }
+  RealFileSystem real;
+  MeddlingFileSystem meddling(real, CarFilePath(folder, "f11.gns.car"), 0,
+                              [&] { fs::remove(real_folder / "f11.gns.car"); });
+  const std::vector<std::string> shown = ModifyAll(meddling, folder, names);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1], "Done Converting Car files");
+  EXPECT_NE(shown[0].find("f11.gns.car: open " + folder +
+                          "/f11.gns.car: the file is no longer there"),
+            std::string::npos)
+      << shown[0];
+  EXPECT_EQ(ReadFile(Utf8String(real_folder / "f10.pta.car")), "car_class=4");
+  EXPECT_EQ(ReadFile(Utf8String(real_folder / "f12.pta.car")), "car_class=4");
+}
+
 // Two windows convert the same folder to two series at once: each file ends
 // unchanged or converted to one series, its name and its digit alike.
 TEST(SecondWindowTest, TwoProcessesOnOneFolderNeverMixTheirSeries) {

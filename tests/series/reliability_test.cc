@@ -18,6 +18,13 @@
 #include "support/temp_dir.h"
 #include "support/virtual_file_system.h"
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace olvesk {
 namespace {
 
@@ -258,6 +265,69 @@ TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
                 "write " + path + " @10 2", "sync " + path, "close " + path}));
   EXPECT_EQ(vfs.Contents(path), "car_class=2\n");
 }
+
+#if defined(__linux__)
+// A syncfs() that cannot report a lost write is never trusted with a batch.
+TEST(DurabilityTest, TrustsSyncfsOnlyFromLinux58) {
+  const std::pair<const char*, bool> releases[] = {
+      {"4.18.0-553.el8_10.x86_64", false},
+      {"5.4.0-42-generic", false},
+      {"5.7.19", false},
+      {"5.8.0", true},
+      {"5.10.0-28-amd64", true},
+      {"6.1.0-13-amd64", true},
+      {"10.0", true},
+      {"", false},
+      {"garbled", false}};
+  for (const auto& [release, reports] : releases) {
+    EXPECT_EQ(SyncfsReportsWriteErrors(release), reports) << release;
+  }
+}
+
+// Where no thread can be started (a process limit, low memory), the batch
+// is synced by fewer threads or none, and the run still ends with every
+// file converted.
+TEST(DurabilityTest, ConvertsEveryFileWhenNoThreadCanBeStarted) {
+  TempDir dir;
+  const std::string folder = Utf8String(dir.path());
+  std::vector<std::string> names;
+  for (int i = 0; i < 40; ++i) {
+    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
+    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
+  }
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The limit binds only a user without the power to pass it.
+    if (geteuid() == 0) {
+      chmod(folder.c_str(), 0777);
+      for (const std::string& name : names) {
+        chmod(CarFilePath(folder, name).c_str(), 0666);
+      }
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    }
+    const rlimit none = {0, 0};
+    if (setrlimit(RLIMIT_NPROC, &none) != 0) _exit(3);
+    try {
+      RealFileSystem real(RealFileSystem::BatchSync::kParallel);
+      const std::vector<std::string> shown = ModifyAll(real, folder, names);
+      _exit(shown == std::vector<std::string>{std::string(kDoneMessage)} ? 0
+                                                                         : 4);
+    } catch (...) {
+      _exit(5);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(ReadFile(CarFilePath(folder,
+                                   "f" + std::to_string(10 + i) + ".pta.car")),
+              "car_class=4");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace olvesk
