@@ -76,8 +76,8 @@ class MessageBox {
 
 // Progress of a run. Begin() comes once before the first file, Advance()
 // after each file, End() once when the run is over, also when it stops
-// early. Cancelled() is asked between files and now and then while one large
-// file is read, only between Begin() and End().
+// early. Cancelled() is asked between files, now and then while one large
+// file is read or a batch of files is synced, only between Begin() and End().
 class ProgressReport {
  public:
   virtual ~ProgressReport() = default;

@@ -1,6 +1,7 @@
 #include "series/convert_command.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <future>
@@ -14,6 +15,9 @@
 
 namespace olvesk {
 namespace {
+
+// How often the window is let answer while a run waits for a batch.
+constexpr std::chrono::milliseconds kAnswerEvery{50};
 
 // What one run reports file by file: the files that were not converted,
 // each with the reason, and the converted files whose new name the system
@@ -280,6 +284,11 @@ class BatchedRun {
   // Waits for the oldest batch under way and takes in what became of it.
   void TakeOldest() {
     Batch& done = under_way_.front();
+    // A batch syncs for seconds on a slow disk: the window keeps answering
+    // meanwhile, and a Cancel pressed then stops the run at the next batch.
+    while (done.renamed.wait_for(kAnswerEvery) == std::future_status::timeout) {
+      progress_.Cancelled();
+    }
     done.renamed.get();
     for (std::size_t i = 0; i < done.files.size(); ++i) {
       const ConvertResult& result = done.results[i];
