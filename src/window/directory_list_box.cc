@@ -1,6 +1,7 @@
 #include "window/directory_list_box.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QStyle>
 
@@ -10,6 +11,14 @@ namespace olvesk {
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
+
+// The root of the drive that holds the existing |folder|: "C:/", or "/".
+QString DriveRoot(const QString& folder) {
+  QDir dir(folder);
+  while (!dir.isRoot() && dir.cdUp()) {
+  }
+  return dir.absolutePath();
+}
 
 }  // namespace
 
@@ -27,9 +36,24 @@ DirectoryListBox::DirectoryListBox(QWidget* parent) : QTreeWidget(parent) {
 }
 
 void DirectoryListBox::setFolder(const QString& folder) {
-  folder_ = QDir::cleanPath(QDir(folder).absolutePath());
+  QString path = folder.isEmpty() ? folder : QDir(folder).absolutePath();
+  path = QDir::cleanPath(path);
+  while (!path.isEmpty() && !QDir(path).exists()) {
+    const QString parent = QFileInfo(path).path();
+    if (parent == path) break;
+    path = parent;
+  }
+  if (!QDir::isAbsolutePath(path) || !QDir(path).exists()) {
+    path = QDir::homePath();
+  }
+  folder_ = path;
   fill();
   emit pathChanged();
+}
+
+bool DirectoryListBox::onItsDrive(const QString& folder) const {
+  return QString::compare(DriveRoot(folder), DriveRoot(folder_),
+                          Qt::CaseInsensitive) == 0;
 }
 
 std::string DirectoryListBox::Path() const {

@@ -20,8 +20,14 @@ class DirectoryListBox : public QTreeWidget, public DirectoryList {
 
   // The open folder, with "/" separators.
   QString folder() const { return folder_; }
-  // Opens |folder| and shows its surroundings; emits pathChanged().
+  // Opens |folder| and shows its surroundings; emits pathChanged(). A
+  // folder that is gone opens the nearest folder above it that is there,
+  // and an empty or relative one, as a working folder removed before start
+  // gives, the home folder.
   void setFolder(const QString& folder);
+  // Whether |folder| lies on the drive of the open folder, where the list
+  // stays.
+  bool onItsDrive(const QString& folder) const;
 
   // DirectoryList: the open folder with the system's separators.
   std::string Path() const override;

@@ -18,6 +18,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#elif defined(Q_OS_WIN)
+#include <windows.h>
 #endif
 
 namespace olvesk {
@@ -316,9 +318,23 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
 
 QStringList ListSubfolders(const QString& folder) {
   QDir dir(folder);
-  dir.setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+  // Hidden folders too: a game's files often lie in one (AppData,
+  // ProgramData, a Wine prefix).
+  dir.setFilter(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
   dir.setSorting(QDir::Name | QDir::IgnoreCase);
-  return dir.entryList();
+  QStringList names = dir.entryList();
+#if defined(Q_OS_WIN)
+  // But not the system's own, which are hidden and marked as the system's,
+  // as Windows itself leaves them out.
+  constexpr DWORD kProtected = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  names.removeIf([&dir](const QString& name) {
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(
+        QDir::toNativeSeparators(dir.filePath(name)).utf16()));
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & kProtected) == kProtected;
+  });
+#endif
+  return names;
 }
 
 }  // namespace olvesk

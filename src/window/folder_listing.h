@@ -42,7 +42,8 @@ struct ListedFiles {
 // sorted by name, ignoring case. Hidden files are left out.
 ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern);
 
-// The names of the folders directly inside |folder|, sorted as above.
+// The names of the folders directly inside |folder|, hidden ones too, sorted
+// as above.
 QStringList ListSubfolders(const QString& folder);
 
 }  // namespace olvesk

@@ -55,11 +55,14 @@ void FitCaptions(const QList<QLabel*>& labels) {
   for (QLabel* label : labels) label->setFont(font);
 }
 
-// The one local folder that |mime| carries, or an empty string.
-QString DroppedFolder(const QMimeData* mime) {
+// The one local folder that |mime| carries, on the drive |list| stays on,
+// or an empty string.
+QString DroppedFolder(const QMimeData* mime, const DirectoryListBox& list) {
   if (!mime->hasUrls() || mime->urls().size() != 1) return {};
   const QString path = mime->urls().first().toLocalFile();
-  return !path.isEmpty() && QFileInfo(path).isDir() ? path : QString();
+  return !path.isEmpty() && QFileInfo(path).isDir() && list.onItsDrive(path)
+             ? path
+             : QString();
 }
 
 QFont HeadingFont() {
@@ -176,6 +179,12 @@ void MainWindow::createLists(const QString& start_folder) {
                                    options_[3]},
       *file1_);
   selection_->SelectAtStartup();
+  // Tab enters the options at the chosen one, as Windows has it; Qt then
+  // moves that stop to whichever option the user goes to.
+  for (SeriesOptionButton* option : options_) {
+    option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus
+                                               : Qt::ClickFocus);
+  }
 
   dir1_ = new DirectoryListBox(this);
   dir1_->setObjectName("Dir1");
@@ -210,13 +219,13 @@ void MainWindow::setAccessibleNames() {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!converting_ && !DroppedFolder(event->mimeData()).isEmpty()) {
+  if (!converting_ && !DroppedFolder(event->mimeData(), *dir1_).isEmpty()) {
     event->acceptProposedAction();
   }
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QString folder = DroppedFolder(event->mimeData());
+  const QString folder = DroppedFolder(event->mimeData(), *dir1_);
   if (converting_ || folder.isEmpty()) return;
   event->acceptProposedAction();
   dir1_->setFolder(folder);

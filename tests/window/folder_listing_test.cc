@@ -1,7 +1,9 @@
 #include "window/folder_listing.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -119,6 +121,23 @@ TEST(FolderListingEdgeTest, NamesDifferingOnlyInCaseKeepAFixedOrder) {
   EXPECT_EQ(ListMatchingFiles(path, "*.gns.car").AllShown(),
             (QStringList{"A.GNS.CAR", "A.gns.car", "a.gns.car", "B.GNS.car",
                          "b.gns.car"}));
+}
+
+// Hidden folders are listed, so the user can reach a game's files in one.
+TEST(FolderListingEdgeTest, ListsHiddenFolders) {
+  TempDir folder;
+  fs::create_directory(folder.path() / "sub");
+  fs::create_directory(folder.path() / ".wine");
+#ifdef _WIN32
+  // The system's own folders, hidden and marked as the system's, are not.
+  SetFileAttributesW((folder.path() / "sub").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  fs::create_directory(folder.path() / "System Volume Information");
+  SetFileAttributesW((folder.path() / "System Volume Information").c_str(),
+                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+#endif
+  WriteFile(folder.File("file.gns.car"), "car_class=1");
+  EXPECT_EQ(ListSubfolders(QString::fromStdString(Utf8String(folder.path()))),
+            (QStringList{".wine", "sub"}));
 }
 
 TEST(FolderListingEdgeTest, NoFolderListsNothing) {

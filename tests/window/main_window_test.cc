@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -404,6 +405,19 @@ void MainWindowTest::tabOrderRunsFromTheButtonThroughTheOptions() {
     widget = widget->nextInFocusChain();
   } while (widget != control("Command1"));
   QCOMPARE(order, controls);
+
+  // Tab enters the options at the chosen one, "pta", and leaves them next.
+  QApplication::setActiveWindow(window_.get());
+  control("File1")->setFocus();
+  QTest::keyClick(control("File1"), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), control("Option4"));
+  QTest::keyClick(control("Option4"), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), control("Command1"));
+  // Once the user picks another series, at that one.
+  QTest::mouseClick(control("Option1"), Qt::LeftButton);
+  control("File1")->setFocus();
+  QTest::keyClick(control("File1"), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), control("Option1"));
 }
 
 void MainWindowTest::fileListFollowsChangesMadeByOthersInOneReRead() {
@@ -442,6 +456,14 @@ void MainWindowTest::aDroppedFolderOpensInTheDirectoryList() {
   QVERIFY(drop(folder_ + "/sub"));
   QCOMPARE(window_->directoryList()->folder(), folder_ + "/sub");
   QCOMPARE(window_->fileList()->names(), QStringList({"s.gns.car"}));
+  // The list stays on its drive: another drive's folder is not taken.
+  for (const QFileInfo& drive : QDir::drives()) {
+    if (!folder_.startsWith(drive.absoluteFilePath(), Qt::CaseInsensitive)) {
+      QVERIFY2(!drop(drive.absoluteFilePath()),
+               qPrintable(drive.absoluteFilePath()));
+    }
+  }
+  QCOMPARE(window_->directoryList()->folder(), folder_ + "/sub");
 }
 
 void MainWindowTest::everyControlHasAnAccessibleName() {

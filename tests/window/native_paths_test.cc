@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QString>
 #include <QTreeWidgetItem>
 #include <filesystem>
@@ -60,6 +61,26 @@ INSTANTIATE_TEST_SUITE_P(Folders, DirectoryListPathTest,
                                            "cup/cars/classics",
                                            "\u00c6r\u00f8 \u65e5\u672c "
                                            "\U0001F600/gns/cars"));
+
+// A folder that is gone, as a working folder removed before the program
+// started, opens the nearest folder above it; no folder at all, the home
+// folder.
+TEST(DirectoryListStartTest, OpensTheNearestFolderThatIsThere) {
+  TempDir root;
+  fs::create_directories(root.path() / "cars");
+  const std::pair<fs::path, fs::path> cases[] = {
+      {root.path() / "cars" / "gone" / "deeper", root.path() / "cars"},
+      {root.path() / "cars", root.path() / "cars"},
+  };
+  for (const auto& [asked, opened] : cases) {
+    DirectoryListBox list;
+    list.setFolder(Q(asked));
+    EXPECT_EQ(list.Path(), Utf8String(opened.lexically_normal()));
+  }
+  DirectoryListBox list;
+  list.setFolder(QString());
+  EXPECT_EQ(list.folder(), QDir::homePath());
+}
 
 TEST(NativePathConversionTest, ConvertsAWideNameInAWideFolder) {
   TempDir root;
