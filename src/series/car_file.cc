@@ -283,17 +283,18 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
     return RollBack(fs, *file, pending->patch,
                     ExplainRenameFailure(fs, new_path, status));
   }
-  // Another program may have put its own file at the new name since. The
-  // converted file is then gone or nameless, and taking the digit back
-  // leaves any file that still carries the old name as it was.
+  // Another program may have put its own file at the new name since, and
+  // the converted file is then gone or nameless. Its digit stays: the old
+  // name is gone, so taking it back could only leave the file, should it
+  // still be at the new name after all (a drive that numbers files anew
+  // when they are renamed), with a name and a digit that disagree.
   status = fs.Stat(new_path, &now);
   if (status.ok() && !SameFile(now, source)) {
-    return RollBack(
-        fs, *file, pending->patch,
-        Status::Error("rename", new_path,
-                      "another program put a file of its own at that name "
-                      "right after the conversion; the converted file may "
-                      "be lost"));
+    return Failed(Status::Error(
+        "rename", new_path,
+        "the system shows another file at that name right after the "
+        "conversion; if another program put it there, the converted file "
+        "may be lost"));
   }
 
   ConvertResult result;

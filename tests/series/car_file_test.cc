@@ -199,6 +199,26 @@ TEST_F(ConvertTargetTest, NeverWritesThroughASymbolicLink) {
 }
 #endif
 
+// A drive that gives a file another number once it is renamed: the check
+// after the rename cannot tell it from another file, and the file is never
+// put back to its old digit under its new name.
+TEST_F(ConvertTargetTest, NeverPutsTheDigitBackOnceTheFileIsRenamed) {
+  struct Renumbering : FileSystemWrapper {
+    using FileSystemWrapper::FileSystemWrapper;
+    Status Stat(const std::string& path, FileInfo* info) override {
+      const Status status = FileSystemWrapper::Stat(path, info);
+      if (path.ends_with(".pta.car")) ++info->inode;
+      return status;
+    }
+  };
+  Renumbering renumbering(fs_);
+  const ConvertResult result = ConvertCarFile(renumbering, source_, "pta", '4');
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_EQ(result.status.path(), target_);
+  EXPECT_EQ(ReadFile(target_), "car_class=4");
+  EXPECT_EQ(ReadFile(source_), "<missing>");
+}
+
 TEST_F(ConvertTargetTest, ReportsASourceThatIsGone) {
   std::filesystem::remove(Utf8Path(source_));
   const ConvertResult result = ConvertCarFile(fs_, source_, "pta", '4');
