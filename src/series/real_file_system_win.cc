@@ -252,7 +252,19 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
                        nullptr);
   };
   HANDLE handle = open(FILE_FLAG_OPEN_REPARSE_POINT);
-  if (handle == INVALID_HANDLE_VALUE) return LastError("open", path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // Files copied from a disc often keep the read-only mark; the system
+    // then only says that access is denied.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return Status::Error("open", path,
+                           "the file is read-only; clear its read-only "
+                           "attribute to convert it");
+    }
+    return WindowsError("open", path, error);
+  }
   BY_HANDLE_FILE_INFORMATION by_handle;
   if (!GetFileInformationByHandle(handle, &by_handle)) {
     status = LastError("open", path);

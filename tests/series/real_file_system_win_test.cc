@@ -374,6 +374,24 @@ TEST(WindowsStatTest, TakesAReparsePointThatIsNoLinkForAPlainFile) {
   EXPECT_EQ(open.reason().find("symbolic link"), std::string::npos);
 }
 
+// A read-only file is left as it is, and the report says why.
+TEST(WindowsStatTest, SaysAFileIsReadOnly) {
+  TempDir dir;
+  RealFileSystem fs;
+  const std::string path = dir.File("a.gns.car");
+  WriteFile(path, "car_class=2");
+  ASSERT_TRUE(
+      SetFileAttributesW(Utf8Path(path).c_str(), FILE_ATTRIBUTE_READONLY));
+  const ConvertResult result = ConvertCarFile(fs, path, "pta", '4');
+  SetFileAttributesW(Utf8Path(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(Utf8Path(dir.File("a.pta.car")).c_str(),
+                     FILE_ATTRIBUTE_NORMAL);
+  if (result.converted()) GTEST_SKIP() << "this system writes read-only files";
+  EXPECT_NE(result.status.reason().find("read-only"), std::string::npos)
+      << result.status.ToString();
+  EXPECT_EQ(ReadFile(path), "car_class=2");
+}
+
 TEST(WindowsStatTest, RefusesAPathThatIsNotUtf8) {
   TempDir dir;
   RealFileSystem fs;
