@@ -16,7 +16,6 @@
 #include "series/car_file.h"
 #include "series/convert_command.h"
 #include "series/real_file_system.h"
-#include "support/fake_controls.h"
 #include "support/fault_injecting_file_system.h"
 #include "support/folder_run.h"
 #include "support/temp_dir.h"
@@ -273,18 +272,8 @@ TEST(DurabilityTest, SyncsTheRestoredByteWhenTheRenameFails) {
 // A batch that takes long to sync, as on a slow disk: the run keeps letting
 // the window answer meanwhile, rather than freezing it until the sync ends.
 TEST(DurabilityTest, KeepsTheWindowAnsweringWhileABatchSyncs) {
-  struct CountingProgress : ProgressReport {
-    void Begin(int) override {}
-    void Advance(int) override {}
-    void End() override {}
-    bool Cancelled() override {
-      ++asked_;
-      return false;
-    }
-    std::atomic<int> asked_{0};
-  };
   // Its sync ends once the window has been let answer a few times, or
-  // after a while.
+  // after five seconds.
   struct SlowDisk : FileSystemWrapper {
     SlowDisk(FileSystem& target, const std::atomic<int>& asked)
         : FileSystemWrapper(target), asked_(asked) {}
@@ -292,14 +281,11 @@ TEST(DurabilityTest, KeepsTheWindowAnsweringWhileABatchSyncs) {
         std::vector<const OpenFile*> files,
         std::function<void(const Status&)> then) override {
       return std::async(std::launch::async, [this, files, then] {
-        const int before = asked_;
-        const auto give_up =
-            std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (asked_ < before + 3 &&
-               std::chrono::steady_clock::now() < give_up) {
+        const int enough = asked_ + 3;
+        for (int ms = 0; asked_ < enough && ms < 5000; ++ms) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        answered_ = asked_ >= before + 3;
+        answered_ = asked_ >= enough;
         then(SyncFiles(files));
       });
     }
@@ -307,26 +293,15 @@ TEST(DurabilityTest, KeepsTheWindowAnsweringWhileABatchSyncs) {
     std::atomic<bool> answered_{false};
   };
   VirtualFileSystem vfs;
-  FakeDirectoryList dir_list;
-  dir_list.path_ = "/sim/cup/cars";
-  vfs.CreateDir(dir_list.path_);
-  FakeFileList file_list;
-  for (const char* name : {"a.gns.car", "b.gns.car"}) {
-    vfs.Create(CarFilePath(dir_list.path_, name), "car_class=2");
-    file_list.names_.push_back(name);
-  }
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  FakeMessageBox messages;
-  CountingProgress progress;
+  vfs.CreateDir("/sim/cup/cars");
+  vfs.Create("/sim/cup/cars/a.gns.car", "car_class=2");
+  FakeProgress progress;
   SlowDisk disk(vfs, progress.asked_);
-  ConvertCommand(disk, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
+  EXPECT_EQ(
+      ModifyAll(disk, "/sim/cup/cars", {"a.gns.car"}, "pta", '4', &progress),
+      std::vector<std::string>{std::string(kDoneMessage)});
   EXPECT_TRUE(disk.answered_);
-  EXPECT_EQ(messages.shown_,
-            std::vector<std::string>{std::string(kDoneMessage)});
-  EXPECT_EQ(vfs.Contents(CarFilePath(dir_list.path_, "b.pta.car")),
-            "car_class=4");
+  EXPECT_EQ(vfs.Contents("/sim/cup/cars/a.pta.car"), "car_class=4");
 }
 
 #if defined(__linux__)

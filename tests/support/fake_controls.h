@@ -1,6 +1,7 @@
 #ifndef OLVESK_TESTS_SUPPORT_FAKE_CONTROLS_H_
 #define OLVESK_TESTS_SUPPORT_FAKE_CONTROLS_H_
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -71,12 +72,15 @@ class FakeProgress : public ProgressReport {
   void Advance(int done) override { last_ = done; }
   void End() override { log_.push_back("end " + std::to_string(last_)); }
   // Says the run is cancelled from the |cancel_at_|-th question on (counting
-  // from 1); never when it is 0.
-  bool Cancelled() override { return cancel_at_ > 0 && ++asked_ >= cancel_at_; }
+  // from 1); never when it is 0. Counts the questions either way.
+  bool Cancelled() override {
+    ++asked_;
+    return cancel_at_ > 0 && asked_ >= cancel_at_;
+  }
   std::vector<std::string> log_;
   int last_ = 0;
   int cancel_at_ = 0;
-  int asked_ = 0;
+  std::atomic<int> asked_{0};  // also read by a test's sync thread
 };
 
 }  // namespace olvesk

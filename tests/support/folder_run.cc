@@ -54,7 +54,8 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
 
 std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
                                    std::vector<std::string> names,
-                                   const std::string& code, char digit) {
+                                   const std::string& code, char digit,
+                                   FakeProgress* progress) {
   FakeDirectoryList dir_list;
   dir_list.path_ = folder;
   FakeFileList file_list;
@@ -62,8 +63,9 @@ std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
   FakeCheckBox modify_all;
   modify_all.value_ = 1;
   FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(fs, dir_list, file_list, modify_all, messages, progress)
+  FakeProgress own_progress;
+  ConvertCommand(fs, dir_list, file_list, modify_all, messages,
+                 progress ? *progress : own_progress)
       .Run(code, digit);
   return messages.shown_;
 }

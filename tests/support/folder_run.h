@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "series/file_system.h"
+#include "support/fake_controls.h"
 
 namespace olvesk {
 
@@ -33,11 +34,13 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
 
 // Presses the convert button with "Modify All?" checked on |folder| of
 // |fs|, whose list shows |names|, converting to |code| and |digit|, and
-// returns the messages shown. Every file call goes through |fs|.
+// returns the messages shown. Every file call goes through |fs|; the run's
+// progress goes to |progress| when given.
 std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
                                    std::vector<std::string> names,
                                    const std::string& code = "pta",
-                                   char digit = '4');
+                                   char digit = '4',
+                                   FakeProgress* progress = nullptr);
 
 // One plain file of a folder before a run, and what the run must make of it.
 struct PlannedFile {
