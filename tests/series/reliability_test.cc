@@ -292,16 +292,16 @@ TEST(DurabilityTest, KeepsTheWindowAnsweringWhileABatchSyncs) {
     const std::atomic<int>& asked_;
     std::atomic<bool> answered_{false};
   };
+  const std::string folder = "/sim/cup/cars";
   VirtualFileSystem vfs;
-  vfs.CreateDir("/sim/cup/cars");
-  vfs.Create("/sim/cup/cars/a.gns.car", "car_class=2");
+  vfs.CreateDir(folder);
+  vfs.Create(CarFilePath(folder, "a.gns.car"), "car_class=2");
   FakeProgress progress;
   SlowDisk disk(vfs, progress.asked_);
-  EXPECT_EQ(
-      ModifyAll(disk, "/sim/cup/cars", {"a.gns.car"}, "pta", '4', &progress),
-      std::vector<std::string>{std::string(kDoneMessage)});
+  EXPECT_EQ(ModifyAll(disk, folder, {"a.gns.car"}, "pta", '4', &progress),
+            std::vector<std::string>{std::string(kDoneMessage)});
   EXPECT_TRUE(disk.answered_);
-  EXPECT_EQ(vfs.Contents("/sim/cup/cars/a.pta.car"), "car_class=4");
+  EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.pta.car")), "car_class=4");
 }
 
 #if defined(__linux__)
