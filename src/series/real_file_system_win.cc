@@ -256,8 +256,10 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
     const DWORD error = GetLastError();
     // Files copied from a disc often keep the read-only mark; the system
     // then only says that access is denied.
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+    const DWORD attributes = error == ERROR_ACCESS_DENIED
+                                 ? GetFileAttributesW(wide.c_str())
+                                 : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       return Status::Error("open", path,
                            "the file is read-only; clear its read-only "

@@ -199,18 +199,25 @@ INSTANTIATE_TEST_SUITE_P(Swaps, SwappedFileTest,
                            return std::string(test.param.name);
                          });
 
+// Makes |folder| with |count| car files f10.gns.car, f11.gns.car, ... in
+// it, and returns their names.
+std::vector<std::string> WriteCarFiles(const std::string& folder, int count) {
+  fs::create_directories(Utf8Path(folder));
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
+    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
+  }
+  return names;
+}
+
 // The folder is renamed away while a run is in it: the run stops with one
 // message that names the folder and counts the files, instead of calling
 // every file after it gone and the run a success.
 TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
   TempDir root;
   const std::string folder = Utf8String(root.path() / "cars");
-  fs::create_directories(Utf8Path(folder));
-  std::vector<std::string> names;
-  for (int i = 0; i < 20; ++i) {
-    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
-    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
-  }
+  const std::vector<std::string> names = WriteCarFiles(folder, 20);
   // Right after the last file of the first batch is renamed, while the
   // second waits for its renames.
   RealFileSystem real;
@@ -235,12 +242,7 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
 TEST(VanishingFolderTest, NamesEachFileWhoseDigitCouldNotBePutBack) {
   TempDir root;
   const std::string folder = Utf8String(root.path() / "cars");
-  fs::create_directories(Utf8Path(folder));
-  std::vector<std::string> names;
-  for (int i = 0; i < 16; ++i) {
-    names.push_back("f" + std::to_string(10 + i) + ".gns.car");
-    WriteFile(CarFilePath(folder, names.back()), "car_class=2");
-  }
+  const std::vector<std::string> names = WriteCarFiles(folder, 16);
   struct PulledDrive : FileSystemWrapper {
     using FileSystemWrapper::FileSystemWrapper;
     Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
