@@ -181,6 +181,19 @@ bool IsLink(HANDLE handle) {
          IsReparseTagNameSurrogate(tag.ReparseTag);
 }
 
+// How many names (hard links) the file at |path| has, or 0 when that
+// cannot be told.
+DWORD NameCount(const std::wstring& path) {
+  const HANDLE handle = CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION data;
+  const bool known = GetFileInformationByHandle(handle, &data) != 0;
+  CloseHandle(handle);
+  return known ? data.nNumberOfLinks : 0;
+}
+
 // The conversion lock is one byte far past the end of any car file, so it
 // stands in the way of no reader or writer of the file's bytes.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
@@ -243,7 +256,9 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
   if (!status.ok()) return status;
   // Opening the reparse point itself means a link is never followed; it is
   // refused below rather than written. DELETE access, with others allowed
-  // to delete too, lets Rename() move this very file.
+  // to delete too, lets Rename() move this very file. Writing through also
+  // asks the drive to write the rename made through this handle at once,
+  // which counts on FAT and exFAT drives, whose folders are not flushed.
   const auto open = [&wide](DWORD flags) {
     return CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -354,8 +369,13 @@ Status RealFileSystem::FindData(const OpenFile& file, std::uint64_t offset,
   }
   const auto range_start =
       static_cast<std::uint64_t>(range.FileOffset.QuadPart);
+  const auto range_end =
+      range_start + static_cast<std::uint64_t>(range.Length.QuadPart);
+  // A range that ends before |offset| answers another question: the
+  // driver cannot tell, and the rest is read.
+  if (range_end <= offset) return Status();
   *start = std::max(offset, range_start);
-  *end = range_start + static_cast<std::uint64_t>(range.Length.QuadPart);
+  *end = range_end;
   return Status();
 }
 
@@ -417,6 +437,13 @@ namespace {
 // The threads that flush a batch at once.
 constexpr int kSyncThreads = 8;
 
+// Whether |error| says that folders are not flushed here, or not by this
+// user: the renames then rest on the files' own write-through.
+bool CannotFlushFolders(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER;
+}
+
 Status Flush(const OpenFile& file) {
   if (!FlushFileBuffers(Handle(file))) return LastError("sync", file.path);
   return Status();
@@ -449,11 +476,20 @@ Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
   if (!status.ok()) return status;
 
   // A read-only file at |to| is replaced as it would be elsewhere: the flag
-  // is cleared for the move and put back if the move does not happen.
+  // is cleared for the move and put back if the move does not happen. The
+  // flag belongs to the file, not to the name, so a file that keeps other
+  // names after the move is left alone rather than made writable there.
   const DWORD target = GetFileAttributesW(wide_to.c_str());
   const bool read_only = target != INVALID_FILE_ATTRIBUTES &&
                          (target & FILE_ATTRIBUTE_READONLY) &&
                          !(target & FILE_ATTRIBUTE_DIRECTORY);
+  if (read_only && NameCount(wide_to) != 1) {
+    return Status::Error(
+        "rename", file->path,
+        "the read-only file at " + to +
+            " has other names (hard links), which would lose their "
+            "read-only attribute; move that file away to convert this one");
+  }
   if (read_only) {
     const DWORD writable = target & ~DWORD{FILE_ATTRIBUTE_READONLY};
     if (!SetFileAttributesW(wide_to.c_str(),
@@ -473,7 +509,8 @@ Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
 Status RealFileSystem::SyncDir(const std::string& dir) {
   // The renamed entries are flushed with the folder. Some file systems and
   // some rights do not allow a folder to be flushed; there is nothing more
-  // to do then.
+  // to do then. A folder that cannot be opened for another reason, gone or
+  // on a drive that was pulled, leaves the renames unconfirmed.
   std::wstring wide;
   Status status = Widen("sync", dir, &wide);
   if (!status.ok()) return status;
@@ -481,13 +518,14 @@ Status RealFileSystem::SyncDir(const std::string& dir) {
       CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Status();
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return CannotFlushFolders(error) ? Status()
+                                     : WindowsError("sync", dir, error);
+  }
   if (!FlushFileBuffers(handle)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_INVALID_FUNCTION &&
-        error != ERROR_NOT_SUPPORTED) {
-      status = WindowsError("sync", dir, error);
-    }
+    if (!CannotFlushFolders(error)) status = WindowsError("sync", dir, error);
   }
   CloseHandle(handle);
   return status;

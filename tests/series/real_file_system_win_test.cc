@@ -121,7 +121,7 @@ TEST_F(WindowsConvertTest, ConvertsAFileReachedFromItsDriveRoot) {
   const ConvertResult result = ConvertCarFile(fs_, path, "pta", '4');
 
   ASSERT_TRUE(result.converted()) << result.status.ToString();
-  EXPECT_EQ(result.new_path, NewCarFilePath(path, "pta"));
+  EXPECT_EQ(result.new_path, path.substr(0, path.size() - 7) + "pta.car");
   EXPECT_EQ(ReadFile(target_), "car_class=4");
   EXPECT_EQ(ReadFile(source_), "<missing>");
 }
@@ -187,6 +187,26 @@ TEST_F(WindowsConvertTest, LeavesAFileWhoseNewNameIsAFolder) {
   EXPECT_EQ(result.status.reason(), "a folder of that name is in the way");
   EXPECT_EQ(ReadFile(source_), "car_class=2");
   EXPECT_TRUE(std::filesystem::is_directory(Utf8Path(target_)));
+}
+
+// The read-only mark belongs to the file, not the name: a read-only file at
+// the new name that has another name keeps its mark there.
+TEST_F(WindowsConvertTest, LeavesAReadOnlyFileWithOtherNamesAtTheNewName) {
+  const std::string other = dir_.File("backup.pta.car");
+  WriteFile(source_, "car_class=2");
+  WriteFile(other, "kept");
+  ASSERT_TRUE(
+      CreateHardLinkW(Wide(target_).c_str(), Wide(other).c_str(), nullptr));
+  SetReadOnly(other);
+
+  const ConvertResult result = ConvertCarFile(fs_, source_, "pta", '4');
+
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_NE(result.status.reason().find("hard links"), std::string::npos)
+      << result.status.ToString();
+  EXPECT_EQ(ReadFile(source_), "car_class=2");
+  EXPECT_EQ(ReadFile(target_), "kept");
+  EXPECT_NE(Attributes(other) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 struct HeldCase {
@@ -390,6 +410,17 @@ TEST(WindowsStatTest, SaysAFileIsReadOnly) {
   EXPECT_NE(result.status.reason().find("read-only"), std::string::npos)
       << result.status.ToString();
   EXPECT_EQ(ReadFile(path), "car_class=2");
+}
+
+// Renames in a folder that is gone, or on a drive that was pulled, are not
+// confirmed as safely on disk.
+TEST(WindowsStatTest, SyncDirFailsForAFolderThatIsGone) {
+  TempDir dir;
+  RealFileSystem fs;
+  EXPECT_TRUE(fs.SyncDir(Utf8String(dir.path())).ok());
+  const Status gone = fs.SyncDir(dir.File("gone"));
+  EXPECT_FALSE(gone.ok());
+  EXPECT_EQ(gone.path(), dir.File("gone"));
 }
 
 TEST(WindowsStatTest, RefusesAPathThatIsNotUtf8) {
