@@ -107,6 +107,17 @@ Status Replaced(const std::string& path) {
                        "was left as it is");
 }
 
+// Another program linked the file while it was converted. |outcome| says
+// what became of it.
+Status LinkedMeanwhile(const std::string& path, std::string_view outcome) {
+  return Status::Error("rename", path,
+                       "another program gave it another name (a hard link) "
+                       "during the conversion; " +
+                           std::string(outcome));
+}
+
+constexpr std::string_view kLeftAsItIs = "it was left as it is";
+
 // Why |path| could not be opened, in words a user can act on where the
 // name itself says more than the open did.
 Status ExplainOpenFailure(FileSystem& fs, const std::string& path,
@@ -259,10 +270,14 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
     return RollBack(fs, *file, pending->patch,
                     Status::Error(synced.op(), path, synced.reason()));
   }
-  // Where the system renames names, the name must still be this file.
+  // Where the system renames names, the name must still be this file, and
+  // the file must have gained no other name since it was checked.
   FileInfo now;
   Status status = fs.Stat(path, &now);
   if (status.ok() && !SameFile(now, source)) status = Replaced(path);
+  if (status.ok() && now.links > 1) {
+    status = LinkedMeanwhile(path, kLeftAsItIs);
+  }
   if (!status.ok()) return RollBack(fs, *file, pending->patch, status);
   // A file converted since this one was checked may have taken its new
   // name: on a drive that ignores case, É.gns.car and é.cts.car both end as
@@ -283,25 +298,44 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
     return RollBack(fs, *file, pending->patch,
                     ExplainRenameFailure(fs, new_path, status));
   }
-  // Another program may have put its own file at the new name since, and
-  // the converted file is then gone or nameless. Its digit stays: the old
-  // name is gone, so taking it back could only leave the file, should it
-  // still be at the new name after all (a drive that numbers files anew
-  // when they are renamed), with a name and a digit that disagree.
-  status = fs.Stat(new_path, &now);
-  if (status.ok() && !SameFile(now, source)) {
-    return Failed(Status::Error(
-        "rename", new_path,
-        "the system shows another file at that name right after the "
-        "conversion; if another program put it there, the converted file "
-        "may be lost"));
-  }
-
   ConvertResult result;
   result.outcome = ConvertResult::Outcome::kConverted;
   result.new_path = new_path;
-  result.made = now;
-  result.status = status;
+  result.made = source;
+  // Another program may have put its own file at the new name since, or
+  // moved the converted file away with its folder. The file is converted
+  // all the same, and its digit stays: the old name is gone, so taking the
+  // digit back could only leave the file, should it still be at the new
+  // name after all (a drive that numbers files anew when they are renamed),
+  // with a name and a digit that disagree.
+  status = fs.Stat(new_path, &now);
+  if (!status.ok()) {
+    result.status = status;
+  } else if (now.kind == FileInfo::Kind::kMissing) {
+    result.status = Status::Error(
+        "rename", new_path,
+        "right after the conversion the system no longer shows the file at "
+        "that name; another program moved or removed it, or its folder");
+  } else if (!SameFile(now, source)) {
+    result.status = Status::Error(
+        "rename", new_path,
+        "the system shows another file at that name right after the "
+        "conversion; if another program put it there, the converted file "
+        "may be lost");
+  } else if (now.links > 1) {
+    // A name given to the file between the last look and the rename: at
+    // the new name itself, the rename had nothing to do and the old name
+    // still shows the file.
+    FileInfo old_name;
+    if (fs.Stat(path, &old_name).ok() && SameFile(old_name, source)) {
+      return RollBack(fs, *file, pending->patch,
+                      LinkedMeanwhile(path, kLeftAsItIs));
+    }
+    result.status =
+        LinkedMeanwhile(new_path, "that name shows the new class digit too");
+  } else {
+    result.made = now;
+  }
   return result;
 }
 

@@ -6,7 +6,7 @@
 #include <deque>
 #include <future>
 #include <set>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -177,7 +177,8 @@ class BatchedRun {
   // Checks the next names and writes their digits into |batch_|, until it
   // holds |batch_size_| files or the run stops.
   void PrepareBatch() {
-    while (batch_.files.size() < batch_size_ && tried_ < names_.size()) {
+    while (stop_ == Stop::kNone && batch_.files.size() < batch_size_ &&
+           tried_ < names_.size()) {
       if (progress_.Cancelled()) {
         stop_ = Stop::kCancelled;
         return;
@@ -194,10 +195,13 @@ class BatchedRun {
       // first became.
       const std::string new_path = NewCarFilePath(path, target_code_);
       std::string new_key = NameKey(new_path);
-      if (made_names_.count(new_key) > 0) {
+      if (const auto first = made_names_.find(new_key);
+          first != made_names_.end()) {
         report_.AddNotConverted(
-            name, "another car file of this run was just renamed to " +
-                      new_path + ", which this one would replace");
+            name, "its new name, " + new_path + ", is also that of " +
+                      first->second +
+                      " in this run; it was left as it is, so that one "
+                      "cannot replace the other");
         ++tried_;
         progress_.Advance(++done_count_);
         continue;
@@ -206,7 +210,7 @@ class BatchedRun {
       const ConvertResult result = BeginCarFile(
           fs_, path, target_code_, target_digit_, options_, &pending);
       if (result.outcome == ConvertResult::Outcome::kPending) {
-        made_names_.insert(std::move(new_key));
+        made_names_.emplace(std::move(new_key), name);
         batch_.files.push_back(std::move(pending));
         batch_.names.push_back(tried_++);
         continue;
@@ -335,8 +339,9 @@ class BatchedRun {
   int left_alone_ = 0;  // taken, but put back as they were when the run stopped
   int converted_ = 0;
   RunReport report_;
-  // The new names and the files this run has made.
-  std::unordered_set<std::string> made_names_;
+  // The new names this run gives, each with the name it gives it to, and
+  // the files it has made.
+  std::unordered_map<std::string, std::string> made_names_;
   MadeFiles made_files_;
 
   Batch batch_;                  // being prepared

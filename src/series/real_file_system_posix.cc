@@ -163,6 +163,10 @@ Status RealFileSystem::Write(const OpenFile& file, std::uint64_t offset,
       if (errno == EINTR) continue;
       return PosixError("write", file.path, errno);
     }
+    // A driver that takes nothing would keep this loop going for ever.
+    if (put == 0) {
+      return Status::Error("write", file.path, "nothing could be written");
+    }
     done += static_cast<std::size_t>(put);
   }
   return Status();
@@ -252,8 +256,14 @@ Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
     const long long dirty = DirtyBytes();
     whole_file_system = dirty >= 0 && dirty <= own + kDirtyAllowance;
   }
-  if (whole_file_system && !files.empty()) {
-    // The files of a batch lie in one folder, so on one file system.
+  // The files of a batch lie in one folder, so mostly on one file system;
+  // a file mounted over one of them is not, and syncfs() would miss it.
+  whole_file_system =
+      whole_file_system && !files.empty() &&
+      std::all_of(files.begin(), files.end(), [&](const OpenFile* file) {
+        return file->info.device == files.front()->info.device;
+      });
+  if (whole_file_system) {
     if (syncfs(Descriptor(*files.front())) != 0) {
       return PosixError("sync", files.front()->path, errno);
     }

@@ -130,8 +130,10 @@ TEST_F(ConvertCommandTest, ModifyAllNeverReplacesAFileItJustConverted) {
   EXPECT_EQ(ReadFile(File("a.pta.car")), "car_class=4");  // from a.cts.car
   EXPECT_EQ(ReadFile(File("a.gns.car")), "car_class=2");
   ASSERT_EQ(messages_.shown_.size(), 2u);
-  EXPECT_NE(messages_.shown_[0].find("a.gns.car: another car file"),
-            std::string::npos)
+  EXPECT_NE(
+      messages_.shown_[0].find("a.gns.car: its new name, " + File("a.pta.car") +
+                               ", is also that of a.cts.car"),
+      std::string::npos)
       << messages_.shown_[0];
 }
 

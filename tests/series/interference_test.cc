@@ -74,7 +74,8 @@ void ExpectNoFileOfTheRunReplaced(
   EXPECT_EQ(read(path("\xc3\x89.pta.car")), "third car_class=4");
   EXPECT_EQ(read(path("\xc3\xa9.cts.car")), "fourth car_class=3");
   ASSERT_EQ(shown.size(), 2u);
-  EXPECT_NE(shown[0].find("a.cts.car: another car file of this run"),
+  EXPECT_NE(shown[0].find("a.cts.car: its new name, " + path("a.pta.car") +
+                          ", is also that of A.gns.car"),
             std::string::npos)
       << shown[0];
   EXPECT_NE(
@@ -301,6 +302,104 @@ TEST(VanishingFolderTest, GoesOnWhenOneFileOfALinkedFolderGoes) {
   EXPECT_EQ(ReadFile(Utf8String(real_folder / "f10.pta.car")), "car_class=4");
   EXPECT_EQ(ReadFile(Utf8String(real_folder / "f12.pta.car")), "car_class=4");
 }
+
+// Does |action| right after the rename to |path| has returned.
+struct AfterRename : FileSystemWrapper {
+  AfterRename(FileSystem& target, std::string path,
+              std::function<void()> action)
+      : FileSystemWrapper(target),
+        path_(std::move(path)),
+        action_(std::move(action)) {}
+  Status Rename(OpenFile* file, const std::string& to) override {
+    const Status status = FileSystemWrapper::Rename(file, to);
+    if (to == path_) action_();
+    return status;
+  }
+  const std::string path_;
+  const std::function<void()> action_;
+};
+
+// The folder goes between a file's rename and the look at its new name: that
+// file was converted, and is counted and named as such.
+TEST(VanishingFolderTest, CountsAFileRenamedJustBeforeAsConverted) {
+  TempDir root;
+  const std::string folder = Utf8String(root.path() / "cars");
+  const std::vector<std::string> names = WriteCarFiles(folder, 20);
+  RealFileSystem real;
+  AfterRename meddling(real, CarFilePath(folder, "f25.pta.car"), [&] {
+    fs::rename(Utf8Path(folder), root.path() / "renamed");
+  });
+  const std::vector<std::string> shown = ModifyAll(meddling, folder, names);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_NE(shown[0].find(std::string(kUnconfirmedHeading) +
+                          "\n\nf25.gns.car: rename " +
+                          CarFilePath(folder, "f25.pta.car")),
+            std::string::npos)
+      << shown[0];
+  EXPECT_NE(shown[1].find("16 car files converted, 0 not converted, 4 not "
+                          "tried."),
+            std::string::npos)
+      << shown[1];
+  EXPECT_EQ(ReadFile(Utf8String(root.path() / "renamed" / "f25.pta.car")),
+            "car_class=4");
+}
+
+struct LinkCase {
+  const char* name;
+  bool at_new_name;  // made right before the rename, else before the write
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkedMeanwhileTest : public ::testing::TestWithParam<LinkCase> {};
+
+// Another program gives the file a second name while it is converted: no
+// name is left with the new digit and its old series code, and nothing is
+// reported as converted.
+TEST_P(LinkedMeanwhileTest, LeavesTheFileAsItWas) {
+  const LinkCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("a.gns.car");
+  const std::string link =
+      dir.File(c.at_new_name ? "a.pta.car" : "backup.gns.car");
+  WriteFile(path, "car_class=2");
+  struct Linking : FileSystemWrapper {
+    using FileSystemWrapper::FileSystemWrapper;
+    Status Write(const OpenFile& file, std::uint64_t offset, const char* data,
+                 std::size_t size) override {
+      if (on_write) Link(file.path);
+      return FileSystemWrapper::Write(file, offset, data, size);
+    }
+    Status Rename(OpenFile* file, const std::string& to) override {
+      if (!on_write) Link(file->path);
+      return FileSystemWrapper::Rename(file, to);
+    }
+    void Link(const std::string& from) {
+      if (!link.empty()) fs::create_hard_link(Utf8Path(from), Utf8Path(link));
+      link.clear();
+    }
+    bool on_write = false;
+    std::string link;
+  };
+  RealFileSystem real;
+  Linking linking(real);
+  linking.on_write = !c.at_new_name;
+  linking.link = link;
+
+  const ConvertResult result = ConvertCarFile(linking, path, "pta", '4');
+
+  EXPECT_EQ(result.outcome, ConvertResult::Outcome::kFailed);
+  EXPECT_NE(result.status.reason().find("hard link"), std::string::npos)
+      << result.status.ToString();
+  EXPECT_EQ(ReadFile(path), "car_class=2");
+  EXPECT_EQ(ReadFile(link), "car_class=2");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkedMeanwhileTest,
+    ::testing::Values(LinkCase{"BeforeTheWrite", false},
+                      LinkCase{"AtTheNewNameBeforeTheRename", true}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Two windows convert the same folder to two series at once: each file ends
 // unchanged or converted to one series, its name and its digit alike.
