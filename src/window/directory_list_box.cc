@@ -69,13 +69,9 @@ void DirectoryListBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void DirectoryListBox::open(QTreeWidgetItem* item) {
-  const QString folder = item->data(0, kPathRole).toString();
-  if (QDir(folder).exists()) {
-    setFolder(folder);
-  } else {
-    // It went away since the list was drawn: show what is there now.
-    fill();
-  }
+  // A folder that went away since the list was drawn opens the nearest one
+  // above it that is still there.
+  setFolder(item->data(0, kPathRole).toString());
 }
 
 void DirectoryListBox::fill() {

@@ -143,13 +143,18 @@ void MainWindow::createSeriesOptions() {
   frame1_->setGeometry(TwipsRect(5160, 360, 1212, 1332));
 
   constexpr int kOptionTops[] = {600, 840, 1080, 1320};
+  constexpr int kOptionMargin = (240 - 192) / 2;
   for (int row = 0; row < 4; ++row) {
     const SeriesInfo& series = kSeriesTable[row];
     auto* option = new SeriesOptionButton(
         QString::fromUtf8(series.code.data(), series.code.size()), this);
     option->setObjectName(
         QString::fromUtf8(series.option.data(), series.option.size()));
-    option->setGeometry(TwipsRect(5520, kOptionTops[row], 732, 192));
+    // Each option takes the whole of its row, centred where the table
+    // puts it: at the table's own height the letters below the line (the
+    // "g" of "gns") would be cut off in today's fonts.
+    option->setGeometry(TwipsRect(5520, kOptionTops[row] - kOptionMargin, 732,
+                                  192 + 2 * kOptionMargin));
     connect(option, &QRadioButton::clicked, this,
             [this, row] { selection_->Select(row); });
     options_[row] = option;
@@ -160,6 +165,8 @@ void MainWindow::createConvertRow() {
   command1_ = new QPushButton(tr("Olvesk"), this);
   command1_->setObjectName("Command1");
   command1_->setGeometry(TwipsRect(360, 2760, 2052, 372));
+  // Enter presses it too, as on Windows, not only Space.
+  command1_->setAutoDefault(true);
   connect(command1_, &QPushButton::clicked, this, &MainWindow::convert);
 
   check1_ = new ModifyAllCheckBox(tr("Modify All?"), this);
@@ -170,7 +177,8 @@ void MainWindow::createConvertRow() {
 void MainWindow::createLists(const QString& start_folder) {
   file1_ = new FileListBox(this);
   file1_->setObjectName("File1");
-  file1_->setGeometry(TwipsRect(3000, 3240, 3492, 4680));
+  // Its height in the table, 4680, would reach past the window's bottom.
+  file1_->setGeometry(TwipsRect(3000, 3240, 3492, 7872 - 3240));
 
   // The target starts on "pta"; the file list reads its folder only once the
   // directory list has opened it.

@@ -45,10 +45,12 @@ class MessageBoxes : public MessageBox {
   QWidget* parent_;
 };
 
-// The progress of a run: a window-modal dialog over |parent|, titled
-// "Olvesk", that appears only when a run takes long enough to notice and
-// closes itself when the run ends. Its Cancel button, Escape and closing it
-// all ask the run to stop.
+// The progress of a run: a dialog over |parent|, titled "Olvesk", that
+// appears only when a run takes long enough to notice and closes itself
+// when the run ends. Its Cancel button, Escape and closing it all ask the
+// run to stop. It is not modal: the window's input is locked during a run
+// anyway, and a modal dialog would make the system drop a click on the
+// window's own close button, which cancels the run too.
 //
 // While a run goes on, the window handles the events that are waiting every
 // kEventsEveryMs, whenever the run reports a file or asks whether it is

@@ -229,6 +229,13 @@ void MainWindowTest::openingAFolderMovesTheFileList() {
   tree->setCurrentItem(dirItem("cars"));
   QTest::keyClick(tree, Qt::Key_Return);
   QCOMPARE(window_->fileList()->folder(), folder_);
+
+  // The open folder is removed: opening it leads to the one above it.
+  clickDirItem(dirItem("sub"), /*twice=*/true);
+  QVERIFY(QDir(folder_ + "/sub").removeRecursively());
+  QTest::keyClick(tree, Qt::Key_Return);
+  QCOMPARE(window_->directoryList()->folder(), folder_);
+  QCOMPARE(window_->fileList()->folder(), folder_);
 }
 
 void MainWindowTest::aSingleClickLeavesTheFileListWhereItIs() {
@@ -314,7 +321,7 @@ void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
   slow.on_rename = [&] {
     ++renames;
     const auto* dialog = window.findChild<QProgressDialog*>();
-    if (dialog && dialog->isVisible() && dialog->isModal()) {
+    if (dialog && dialog->isVisible()) {
       saw_progress = true;
     }
     button->click();  // a second press while the run goes on does nothing
@@ -373,8 +380,19 @@ void MainWindowTest::controlsMatchTheLayoutTable() {
   const QWidget* widget = control(QTest::currentDataTag());
   QVERIFY(widget);
   const auto px = [](int value) { return qRound(value / 15.0); };
-  QCOMPARE(widget->geometry(), QRect(px(twips.left()), px(twips.top()),
-                                     px(twips.width()), px(twips.height())));
+  // Within the window, which the file list's height in the table overruns.
+  const QRect table = QRect(px(twips.left()), px(twips.top()),
+                            px(twips.width()), px(twips.height()))
+                          .intersected(window_->rect());
+  if (qobject_cast<const QRadioButton*>(widget)) {
+    // Centred on the table's place and tall enough for its letters.
+    QCOMPARE(widget->x(), table.x());
+    QCOMPARE(widget->width(), table.width());
+    QVERIFY(qAbs(widget->geometry().center().y() - table.center().y()) <= 1);
+    QVERIFY(widget->height() >= widget->fontMetrics().height());
+  } else {
+    QCOMPARE(widget->geometry(), table);
+  }
   if (auto* label = qobject_cast<const QLabel*>(widget)) {
     QCOMPARE(label->text(), caption);
     QCOMPARE(label->focusPolicy(), Qt::NoFocus);
@@ -480,11 +498,18 @@ void MainWindowTest::convertButtonWorksFromTheKeyboard() {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   QCOMPARE(QApplication::focusWidget(), control("Command1"));
 
-  window_->fileList()->SetListIndex(1);  // B.GNS.CAR
+  // Space, and Enter as on Windows.
   MessageCatcher catcher;
-  QTest::keyClick(control("Command1"), Qt::Key_Space);
-  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  for (const auto& [key, name] : {std::pair{Qt::Key_Space, "B.GNS.CAR"},
+                                  std::pair{Qt::Key_Return, "c.cts.car"}}) {
+    window_->fileList()->SetListIndex(
+        static_cast<int>(window_->fileList()->names().indexOf(name)));
+    QTest::keyClick(control("Command1"), key);
+  }
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files",
+                                         "Done Converting Car files"}));
   QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
+  QCOMPARE(Read(folder_ + "/c.pta.car"), QString("name=x\ncar_class=4\n"));
 }
 
 // A window over |fs| on the test folder with |files| more car files to
@@ -557,7 +582,6 @@ void MainWindowTest::everyWayOutOfTheProgressDialogCancels() {
     QVERIFY(!progress.Cancelled());
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QString("Olvesk"));
-    QCOMPARE(dialog->windowModality(), Qt::WindowModal);
 
     way_out(dialog);
     QVERIFY(progress.Cancelled());
@@ -583,11 +607,14 @@ void MainWindowTest::aCancelledRunLeavesEveryFileWhole() {
   auto* cup = window->findChild<QRadioButton*>("Option1");
   bool cancelled = false;
   bool open_during_run = false;
-  hook.on_open = [&](int opens) {
+  hook.on_open = [&](int) {
     QTest::qSleep(20);  // so that the dialog shows well before the end
     auto* dialog = window->findChild<QProgressDialog*>();
     if (cancelled) return;
-    if (way == 2 && opens == 3) {
+    if (way == 2 && dialog && dialog->isVisible()) {
+      // A modal dialog would make the system drop the close request of the
+      // window's close button, as Qt does for any window it blocks.
+      QCOMPARE(QApplication::activeModalWidget(), nullptr);
       window->close();
       open_during_run = window->isVisible();
     } else if (way != 2 && dialog && dialog->isVisible()) {
