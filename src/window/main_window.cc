@@ -24,6 +24,10 @@ constexpr double kTwipsPerPixel = 15.0;
 
 int Pixels(int twips) { return qRound(twips / kTwipsPerPixel); }
 
+// The window's client area, in twips.
+constexpr int kClientWidth = 6528;
+constexpr int kClientHeight = 7872;
+
 QRect TwipsRect(int left, int top, int width, int height) {
   return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
@@ -79,7 +83,7 @@ MainWindow::MainWindow(FileSystem& fs, const QString& start_folder,
                        QWidget* parent)
     : QWidget(parent), fs_(fs) {
   setWindowTitle("Tavrenn");
-  setFixedSize(Pixels(6528), Pixels(7872));
+  setFixedSize(Pixels(kClientWidth), Pixels(kClientHeight));
   createInstructions();
   createSeriesOptions();
   createConvertRow();
@@ -178,7 +182,7 @@ void MainWindow::createLists(const QString& start_folder) {
   file1_ = new FileListBox(this);
   file1_->setObjectName("File1");
   // Its height in the table, 4680, would reach past the window's bottom.
-  file1_->setGeometry(TwipsRect(3000, 3240, 3492, 7872 - 3240));
+  file1_->setGeometry(TwipsRect(3000, 3240, 3492, kClientHeight - 3240));
 
   // The target starts on "pta"; the file list reads its folder only once the
   // directory list has opened it.

@@ -23,7 +23,6 @@ void ProgressDialog::Begin(int total) {
   delete dialog_;
   dialog_ = new QProgressDialog(parent_);
   dialog_->setWindowTitle(kMessageTitle);
-  dialog_->setWindowModality(Qt::NonModal);
   dialog_->setAutoClose(false);
   dialog_->setAutoReset(false);
   // keepUp() decides when the dialog shows, not the dialog's own estimate.

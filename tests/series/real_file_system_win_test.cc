@@ -209,6 +209,17 @@ TEST_F(WindowsConvertTest, LeavesAReadOnlyFileWithOtherNamesAtTheNewName) {
   EXPECT_NE(Attributes(other) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+// A read-only file is left as it is, and the report says why.
+TEST_F(WindowsConvertTest, SaysAFileIsReadOnly) {
+  WriteFile(source_, "car_class=2");
+  SetReadOnly(source_);
+  const ConvertResult result = ConvertCarFile(fs_, source_, "pta", '4');
+  if (result.converted()) GTEST_SKIP() << "this system writes read-only files";
+  EXPECT_NE(result.status.reason().find("read-only"), std::string::npos)
+      << result.status.ToString();
+  EXPECT_EQ(ReadFile(source_), "car_class=2");
+}
+
 struct HeldCase {
   const char* name;
   bool hold_source;  // else the target is held
@@ -392,24 +403,6 @@ TEST(WindowsStatTest, TakesAReparsePointThatIsNoLinkForAPlainFile) {
   if (open.ok()) fs.Close(&file);
   EXPECT_EQ(info.kind, FileInfo::Kind::kRegular);
   EXPECT_EQ(open.reason().find("symbolic link"), std::string::npos);
-}
-
-// A read-only file is left as it is, and the report says why.
-TEST(WindowsStatTest, SaysAFileIsReadOnly) {
-  TempDir dir;
-  RealFileSystem fs;
-  const std::string path = dir.File("a.gns.car");
-  WriteFile(path, "car_class=2");
-  ASSERT_TRUE(
-      SetFileAttributesW(Utf8Path(path).c_str(), FILE_ATTRIBUTE_READONLY));
-  const ConvertResult result = ConvertCarFile(fs, path, "pta", '4');
-  SetFileAttributesW(Utf8Path(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-  SetFileAttributesW(Utf8Path(dir.File("a.pta.car")).c_str(),
-                     FILE_ATTRIBUTE_NORMAL);
-  if (result.converted()) GTEST_SKIP() << "this system writes read-only files";
-  EXPECT_NE(result.status.reason().find("read-only"), std::string::npos)
-      << result.status.ToString();
-  EXPECT_EQ(ReadFile(path), "car_class=2");
 }
 
 // Renames in a folder that is gone, or on a drive that was pulled, are not
