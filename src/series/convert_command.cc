@@ -78,6 +78,14 @@ std::string NameKey(std::string path) {
   return path;
 }
 
+// What a run adds when its folder went away after some of its files were
+// renamed there.
+constexpr std::string_view kGoneFolderNotSynced =
+    "The system could not confirm that the new names of the converted files "
+    "are safely on disk: if the power fails now, some may come back under "
+    "their old names with the new class digit. Converting them again "
+    "finishes them.";
+
 // "1 car file" or "3 car files".
 std::string CarFiles(int count) {
   return std::to_string(count) + (count == 1 ? " car file" : " car files");
@@ -122,7 +130,13 @@ class BatchedRun {
         kMaxBatch, std::max<std::size_t>(1, budget_ / (most_under_way_ + 1)));
     batch_size_ = std::min(kFirstBatch, max_batch_);
   }
-  // Its batches under way point back at it.
+  // Batches under way point back at it, and each one's renames wait for the
+  // one before: however the run is left, none may outlive it.
+  ~BatchedRun() {
+    for (const Batch& batch : under_way_) {
+      if (batch.renamed.valid()) batch.renamed.wait();
+    }
+  }
   BatchedRun(const BatchedRun&) = delete;
   BatchedRun& operator=(const BatchedRun&) = delete;
 
@@ -419,13 +433,18 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
                                        run.report().not_converted(),
                                        run.not_tried()));
       break;
-    case Stop::kFolderGone:
-      messages_.Show(StoppedRunMessage(
+    case Stop::kFolderGone: {
+      std::string text = StoppedRunMessage(
           "The folder " + folder +
               " was renamed or removed while its car files were being "
               "converted, so the run stopped there.",
-          converted, run.report().not_converted(), run.not_tried()));
+          converted, run.report().not_converted(), run.not_tried());
+      // The folder cannot be synced where it went, so its new names may
+      // not be on disk yet.
+      if (converted > 0) text.append("\n\n").append(kGoneFolderNotSynced);
+      messages_.Show(text);
       break;
+    }
   }
 }
 

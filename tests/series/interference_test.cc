@@ -230,7 +230,11 @@ TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
                 "The folder " + folder +
                 " was renamed or removed while its car files were being "
                 "converted, so the run stopped there.\n\n16 car files "
-                "converted, 0 not converted, 4 not tried."});
+                "converted, 0 not converted, 4 not tried.\n\nThe system "
+                "could not confirm that the new names of the converted "
+                "files are safely on disk: if the power fails now, some may "
+                "come back under their old names with the new class digit. "
+                "Converting them again finishes them."});
   const fs::path renamed = root.path() / "renamed";
   EXPECT_EQ(ReadFile(Utf8String(renamed / "f25.pta.car")), "car_class=4");
   EXPECT_EQ(ReadFile(Utf8String(renamed / "f26.gns.car")), "car_class=2");
