@@ -1,11 +1,34 @@
 #include "window/widget_controls.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <limits>
 
 namespace olvesk {
+namespace {
+
+// Cancel, Escape and the close button only ask the run to stop: the dialog
+// stays until the run has ended, saying that it is stopping, so that a run
+// that takes a while to finish the files in hand never goes on unseen.
+class RunProgressDialog : public QProgressDialog {
+ public:
+  explicit RunProgressDialog(QWidget* parent) : QProgressDialog(parent) {
+    // Made by name in Qt, so undone by name.
+    disconnect(this, SIGNAL(canceled()), this, SLOT(cancel()));
+  }
+  void reject() override { emit canceled(); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    emit canceled();
+  }
+};
+
+}  // namespace
 
 void MessageBoxes::Show(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, kMessageTitle,
@@ -21,7 +44,7 @@ void ProgressDialog::Begin(int total) {
   shown_ = false;
   cancelled_ = false;
   delete dialog_;
-  dialog_ = new QProgressDialog(parent_);
+  dialog_ = new RunProgressDialog(parent_);
   dialog_->setWindowTitle(kMessageTitle);
   dialog_->setAutoClose(false);
   dialog_->setAutoReset(false);
@@ -29,15 +52,8 @@ void ProgressDialog::Begin(int total) {
   dialog_->setMinimumDuration(std::numeric_limits<int>::max());
   dialog_->setRange(0, total);
   dialog_->setValue(0);
-  // The Cancel button, Escape and closing the dialog emit canceled(), which
-  // also hides the dialog. Escape may reach it as a plain rejection too,
-  // which hides it but would not mark it cancelled on its own.
   QObject::connect(dialog_, &QProgressDialog::canceled, dialog_,
                    [this] { cancelled_ = true; });
-  QObject::connect(dialog_, &QDialog::rejected, dialog_, [this] {
-    cancelled_ = true;
-    dialog_->cancel();
-  });
   since_begin_.start();
   since_update_.start();
 }
@@ -60,13 +76,24 @@ bool ProgressDialog::Cancelled() {
 void ProgressDialog::keepUp() {
   if (!dialog_ || since_update_.elapsed() < kEventsEveryMs) return;
   since_update_.restart();
-  if (!shown_ && !cancelled_ && since_begin_.elapsed() >= kShowAfterMs) {
+  if (!shown_ && since_begin_.elapsed() >= kShowAfterMs) {
     shown_ = true;
     dialog_->show();
   }
-  if (shown_ && !cancelled_) {
-    dialog_->setLabelText(
-        QObject::tr("Converting car files: %1 of %2").arg(done_).arg(total_));
+  if (shown_) {
+    if (cancelled_) {
+      dialog_->setLabelText(
+          QObject::tr("Stopping once the car files in hand are finished: %1 "
+                      "of %2 done")
+              .arg(done_)
+              .arg(total_));
+      if (auto* button = dialog_->findChild<QPushButton*>()) {
+        button->setEnabled(false);
+      }
+    } else {
+      dialog_->setLabelText(
+          QObject::tr("Converting car files: %1 of %2").arg(done_).arg(total_));
+    }
     dialog_->setValue(done_);
   }
   QCoreApplication::processEvents();

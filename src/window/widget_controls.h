@@ -48,7 +48,8 @@ class MessageBoxes : public MessageBox {
 // The progress of a run: a dialog over |parent|, titled "Olvesk", that
 // appears only when a run takes long enough to notice and closes itself
 // when the run ends. Its Cancel button, Escape and closing it all ask the
-// run to stop. It is not modal: the window's input is locked during a run
+// run to stop; it then stays, saying so, until the run has finished the
+// files in hand. It is not modal: the window's input is locked during a run
 // anyway, and a modal dialog would make the system drop a click on the
 // window's own close button, which cancels the run too.
 //

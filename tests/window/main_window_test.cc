@@ -586,6 +586,12 @@ void MainWindowTest::everyWayOutOfTheProgressDialogCancels() {
 
     way_out(dialog);
     QVERIFY(progress.Cancelled());
+    // It stays until the run has ended, saying that the run is stopping.
+    QTest::qSleep(olvesk::ProgressDialog::kEventsEveryMs);
+    QVERIFY(progress.Cancelled());
+    QVERIFY(dialog->isVisible());
+    QVERIFY2(dialog->labelText().startsWith("Stopping"),
+             qPrintable(dialog->labelText()));
     progress.End();
     QVERIFY(progress.Cancelled());
   }
