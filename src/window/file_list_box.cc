@@ -46,6 +46,15 @@ void FileListBox::setFolder(const QString& folder) {
   Refresh();
 }
 
+void FileListBox::focusInEvent(QFocusEvent* event) {
+  QListView::focusInEvent(event);
+  // Qt makes the first row current without highlighting it.
+  if (!selectionModel()->hasSelection()) {
+    selectionModel()->setCurrentIndex(QModelIndex(),
+                                      QItemSelectionModel::NoUpdate);
+  }
+}
+
 void FileListBox::pauseFollowing() {
   following_ = false;
   settle_timer_.stop();

@@ -69,6 +69,11 @@ class FileListBox : public QListView, public FileList {
   std::string List(int index) const override;
   void Refresh() override;
 
+ protected:
+  // With nothing highlighted, the first arrow key highlights the first file,
+  // as in a classic list box, not the one below it.
+  void focusInEvent(QFocusEvent* event) override;
+
  private:
   void watch();
   void followFolder();

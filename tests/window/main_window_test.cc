@@ -495,6 +495,13 @@ void MainWindowTest::everyControlHasAnAccessibleName() {
 
 void MainWindowTest::convertButtonWorksFromTheKeyboard() {
   QApplication::setActiveWindow(window_.get());
+  // Tabbed into, the file list highlights its first file at the first arrow.
+  control("Dir1")->setFocus();
+  QTest::keyClick(control("Dir1"), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), control("File1"));
+  QTest::keyClick(control("File1"), Qt::Key_Down);
+  QCOMPARE(window_->fileList()->FileName(), std::string("a.cup.car"));
+
   control("Option4")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   QCOMPARE(QApplication::focusWidget(), control("Command1"));
