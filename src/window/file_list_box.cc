@@ -1,6 +1,7 @@
 #include "window/file_list_box.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <utility>
 
@@ -72,8 +73,16 @@ void FileListBox::watch() {
   if (!folder_.isEmpty()) watcher_->addPath(folder_);
 }
 
+bool FileListBox::folderGone() const {
+  return !folder_.isEmpty() && !QFileInfo(folder_).isDir();
+}
+
 void FileListBox::followFolder() {
   if (!following_) return;
+  if (folderGone()) {
+    emit folderWentAway();
+    return;
+  }
   // Found again by its bytes: two names may be shown alike.
   const std::string highlighted = FileName();
   Refresh();

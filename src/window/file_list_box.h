@@ -57,6 +57,10 @@ class FileListBox : public QListView, public FileList {
   // How long the folder must be quiet before it is re-read.
   static constexpr int kSettleMs = 200;
 
+  // The folder's name no longer leads to a folder: it was renamed or
+  // removed, or a folder above it was.
+  bool folderGone() const;
+
   // FileList:
   std::string Path() const override;
   void SetPath(const std::string& path) override;
@@ -68,6 +72,10 @@ class FileListBox : public QListView, public FileList {
   int ListCount() const override;
   std::string List(int index) const override;
   void Refresh() override;
+
+ signals:
+  // Following the folder found it gone.
+  void folderWentAway();
 
  protected:
   // With nothing highlighted, the first arrow key highlights the first file,

@@ -1,6 +1,7 @@
 #include "window/main_window.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -205,6 +206,8 @@ void MainWindow::createLists(const QString& start_folder) {
           [this] { file1_->setFolder(dir1_->folder()); });
   connect(dir1_, &DirectoryListBox::entryClicked, this,
           [this] { file1_->setFolder(dir1_->folder()); });
+  connect(file1_, &FileListBox::folderWentAway, this,
+          &MainWindow::leaveGoneFolder);
   dir1_->setFolder(start_folder);
 }
 
@@ -253,10 +256,29 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() &&
+      !converting_ && file1_->folderGone()) {
+    leaveGoneFolder();
+  }
+}
+
+void MainWindow::leaveGoneFolder() { dir1_->setFolder(dir1_->folder()); }
+
 void MainWindow::convert() {
   // A run lets waiting events through now and then; this stops a second run
   // from starting inside the first.
   if (converting_) return;
+  // The lists may still show a folder that went away before the press.
+  if (file1_->folderGone()) {
+    messages_.Show(
+        tr("The folder %1 is no longer there: it was renamed or removed.")
+            .arg(QDir::toNativeSeparators(dir1_->folder()))
+            .toStdString());
+    leaveGoneFolder();
+    return;
+  }
   converting_ = true;
   {
     // From the press to the run's last message the window takes no input;
@@ -271,6 +293,7 @@ void MainWindow::convert() {
     file1_->resumeFollowing();
   }
   converting_ = false;
+  if (file1_->folderGone()) leaveGoneFolder();
   command1_->setFocus();
   if (close_after_run_) close();
 }

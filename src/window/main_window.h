@@ -43,6 +43,9 @@ class MainWindow : public QWidget {
   // Closing the window during a run cancels the run; the window closes once
   // the run has ended and said so.
   void closeEvent(QCloseEvent* event) override;
+  // Coming back to the window, from a file manager say, finds the open
+  // folder gone if it was renamed or removed meanwhile.
+  void changeEvent(QEvent* event) override;
 
  private:
   void createInstructions();
@@ -53,6 +56,9 @@ class MainWindow : public QWidget {
   void setAccessibleNames();
 
   void convert();
+  // Moves the lists on from a folder that went away to the nearest one
+  // above it that is still there.
+  void leaveGoneFolder();
 
   FileSystem& fs_;
   QPushButton* command1_ = nullptr;

@@ -144,6 +144,7 @@ class MainWindowTest : public QObject {
   void aCancelledRunLeavesEveryFileWhole();
   void focusIsOnTheConvertButtonAtStartAndAfterARun();
   void aNameThatIsNotUtf8ConvertsUnderItsRealName();
+  void aFolderGoneBeforeThePressIsNamedAndLeft();
 
  private:
   QWidget* control(const char* name) const {
@@ -705,6 +706,33 @@ void MainWindowTest::aNameThatIsNotUtf8ConvertsUnderItsRealName() {
   QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.gns.car"),
            std::string("<missing>"));
 #endif
+}
+
+void MainWindowTest::aFolderGoneBeforeThePressIsNamedAndLeft() {
+  const QString deeper = folder_ + "/sub/deeper";
+  const QString moved = folder_ + "/moved";
+  QVERIFY(QDir().mkpath(deeper));
+  Write(deeper + "/x.gns.car", "car_class=2\n");
+  window_->directoryList()->setFolder(deeper);
+  window_->fileList()->SetListIndex(0);
+  QVERIFY(QDir().rename(deeper, moved));
+  MessageCatcher catcher;
+  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+
+  QCOMPARE(catcher.texts(),
+           QStringList({"The folder " + QDir::toNativeSeparators(deeper) +
+                        " is no longer there: it was renamed or removed."}));
+  QCOMPARE(window_->directoryList()->folder(), folder_ + "/sub");
+  QCOMPARE(window_->fileList()->folder(), folder_ + "/sub");
+  QCOMPARE(Read(moved + "/x.gns.car"), QString("car_class=2\n"));
+
+  // Renamed while the user was in another window: coming back finds it.
+  window_->directoryList()->setFolder(moved);
+  QApplication::setActiveWindow(nullptr);
+  QVERIFY(QDir().rename(moved, deeper));
+  QApplication::setActiveWindow(window_.get());
+  QCOMPARE(window_->directoryList()->folder(), folder_);
+  QCOMPARE(window_->fileList()->folder(), folder_);
 }
 
 int main(int argc, char* argv[]) {
