@@ -33,6 +33,8 @@ FileListBox::FileListBox(QWidget* parent)
   setUniformItemSizes(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // A name too long to show keeps its end, with the series code, in sight.
+  setTextElideMode(Qt::ElideMiddle);
 
   settle_timer_.setSingleShot(true);
   settle_timer_.setInterval(kSettleMs);

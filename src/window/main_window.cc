@@ -85,6 +85,10 @@ MainWindow::MainWindow(FileSystem& fs, const QString& start_folder,
     : QWidget(parent), fs_(fs) {
   setWindowTitle("Tavrenn");
   setFixedSize(Pixels(kClientWidth), Pixels(kClientHeight));
+  // A window of fixed size offers no maximise button.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   createInstructions();
   createSeriesOptions();
   createConvertRow();
