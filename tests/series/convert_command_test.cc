@@ -90,7 +90,10 @@ TEST_F(ConvertCommandTest, ModifyAllRefusesAtOnceWhenTheFirstFileIsOwnSeries) {
   EXPECT_EQ(ReadFile(File("a.cup.car")), "car_class=1");
   EXPECT_EQ(ReadFile(File("b.gns.car")), "car_class=2");
   EXPECT_EQ(messages_.shown_,
-            std::vector<std::string>{std::string(kOwnSeriesFolderMessage)});
+            std::vector<std::string>{
+                "You can't modify car files in their original Series Folder. "
+                "Please Copy them to the destination Series Folder and modify "
+                "them there."});
 }
 
 TEST_F(ConvertCommandTest, OwnSeriesTestIsCaseSensitive) {
@@ -221,7 +224,10 @@ TEST_F(ConvertCommandTest, SingleFileWithNothingHighlightedConvertsNothing) {
   Run(0, /*highlight=*/-1);
   EXPECT_EQ(ReadFile(File("a.gns.car")), "car_class=2");
   EXPECT_EQ(messages_.shown_,
-            std::vector<std::string>{std::string(kNothingHighlightedMessage)});
+            std::vector<std::string>{
+                "No car file is highlighted. Click a car file in the list to "
+                "convert it, or check \"Modify All?\" to convert every listed "
+                "file."});
 }
 
 TEST_F(ConvertCommandTest, FolderOfNoKnownSeriesRefusesNothing) {

@@ -223,7 +223,11 @@ TEST(DurabilityTest, BatchesStayWithinTheOpenFileBudget) {
     TightBudgetFileSystem tight(copy, budget);
     EXPECT_EQ(ModifyAll(tight, folder, names),
               std::vector<std::string>{std::string(kDoneMessage)});
-    EXPECT_EQ(tight.most_open_, budget);
+    EXPECT_LE(tight.most_open_, budget);
+    // Within the budget, files are still converted in batches.
+    if (budget > 1) {
+      EXPECT_GT(tight.most_open_, std::size_t{1});
+    }
     for (int i = 0; i < 10; ++i) {
       EXPECT_EQ(copy.Contents(
                     CarFilePath(folder, "f" + std::to_string(i) + ".pta.car")),

@@ -335,6 +335,7 @@ void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
   QCOMPARE(renames, 300 + 3);
   QVERIFY(saw_progress);
   // The run's own renames are not followed: only its final re-read.
+  QTest::qWait(2 * olvesk::FileListBox::kSettleMs);
   QCOMPARE(rereads.count(), 1);
   QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
   QVERIFY(window.findChildren<QProgressDialog*>().isEmpty());
