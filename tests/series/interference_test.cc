@@ -395,17 +395,25 @@ TEST(SecondWindowTest, TwoProcessesOnOneFolderNeverMixTheirSeries) {
     WriteFile(CarFilePath(folder, names.back()), "x car_class=2 y");
   }
   const std::pair<const char*, char> targets[] = {{"pta", '4'}, {"cup", '1'}};
+  // Both start together, once the pipe's writing end is closed.
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
   std::vector<pid_t> children;
   for (const auto& [code, digit] : targets) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      close(gate[1]);
+      char byte;
+      if (read(gate[0], &byte, 1) != 0) _exit(3);
       RealFileSystem real;
       ModifyAll(real, folder, names, code, digit);
       _exit(0);
     }
     children.push_back(child);
   }
+  close(gate[0]);
+  close(gate[1]);
   for (const pid_t child : children) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -362,6 +362,9 @@ TEST(DurabilityTest, ConvertsEveryFileWhenNoThreadCanBeStarted) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 2) {
+    GTEST_SKIP() << "root cannot become another user here";
+  }
   EXPECT_EQ(WEXITSTATUS(status), 0);
   for (int i = 0; i < 40; ++i) {
     EXPECT_EQ(ReadFile(CarFilePath(folder,
