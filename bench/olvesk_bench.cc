@@ -849,10 +849,12 @@ Options ParseOptions(int argc, char** argv) {
     } else {
       std::printf(
           "usage: olvesk-bench [--quick] [--dir FOLDER]\n"
-          "  --quick       smaller sizes, fewer runs: a smoke run\n"
+          "  --quick       smaller sizes, fewer runs: a smoke run, whose "
+          "verdicts are a guide only\n"
           "  --dir FOLDER  work in a fresh folder inside FOLDER (default: the "
           "build folder)\n"
-          "Prints a markdown table; exits 1 when a target is missed.\n");
+          "Prints a markdown table; exits 1 when a full run misses a "
+          "target.\n");
       std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
     }
   }
@@ -929,8 +931,11 @@ int Main(int argc, char** argv) {
       TimeFileList(file_list, g_root + "/list/cars", list_files, list_runs);
 
   // The table.
+  // The targets are set for the full sizes: at a quick run's small ones
+  // the fixed costs weigh more, so its verdicts are a guide only.
   bool all_pass = true;
   auto verdict = [&](bool pass) {
+    if (options.quick) return pass ? "PASS" : "over (quick run)";
     all_pass = all_pass && pass;
     return pass ? "PASS" : "FAIL";
   };
