@@ -78,13 +78,11 @@ std::string NameKey(std::string path) {
   return path;
 }
 
-// What a run adds when its folder went away after some of its files were
-// renamed there.
-constexpr std::string_view kGoneFolderNotSynced =
-    "The system could not confirm that the new names of the converted files "
-    "are safely on disk: if the power fails now, some may come back under "
-    "their old names with the new class digit. Converting them again "
-    "finishes them.";
+// What may become of converted files whose new names are not known to be
+// on disk, and what to do about it.
+constexpr std::string_view kNotSyncedRisk =
+    " safely on disk: if the power fails now, some may come back under their "
+    "old names with the new class digit. Converting them again finishes them.";
 
 // "1 car file" or "3 car files".
 std::string CarFiles(int count) {
@@ -441,7 +439,12 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
           converted, run.report().not_converted(), run.not_tried());
       // The folder cannot be synced where it went, so its new names may
       // not be on disk yet.
-      if (converted > 0) text.append("\n\n").append(kGoneFolderNotSynced);
+      if (converted > 0) {
+        text.append(
+                "\n\nThe system could not confirm that the new names of the "
+                "converted files are")
+            .append(kNotSyncedRisk);
+      }
       messages_.Show(text);
       break;
     }
@@ -451,9 +454,8 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
 std::string NotSyncedMessage(int converted) {
   return CarFiles(converted) +
          " converted, but the system could not confirm that the new names "
-         "are safely on disk: if the power fails now, some may come back "
-         "under their old names with the new class digit. Converting them "
-         "again finishes them.";
+         "are" +
+         std::string(kNotSyncedRisk);
 }
 
 }  // namespace olvesk

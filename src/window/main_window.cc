@@ -263,24 +263,28 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow() &&
-      !converting_ && file1_->folderGone()) {
+      !converting_) {
     leaveGoneFolder();
   }
 }
 
-void MainWindow::leaveGoneFolder() { dir1_->setFolder(dir1_->folder()); }
+bool MainWindow::leaveGoneFolder() {
+  if (!file1_->folderGone()) return false;
+  dir1_->setFolder(dir1_->folder());
+  return true;
+}
 
 void MainWindow::convert() {
   // A run lets waiting events through now and then; this stops a second run
   // from starting inside the first.
   if (converting_) return;
   // The lists may still show a folder that went away before the press.
-  if (file1_->folderGone()) {
+  const QString folder = dir1_->folder();
+  if (leaveGoneFolder()) {
     messages_.Show(
         tr("The folder %1 is no longer there: it was renamed or removed.")
-            .arg(QDir::toNativeSeparators(dir1_->folder()))
+            .arg(QDir::toNativeSeparators(folder))
             .toStdString());
-    leaveGoneFolder();
     return;
   }
   converting_ = true;
@@ -297,7 +301,7 @@ void MainWindow::convert() {
     file1_->resumeFollowing();
   }
   converting_ = false;
-  if (file1_->folderGone()) leaveGoneFolder();
+  leaveGoneFolder();
   command1_->setFocus();
   if (close_after_run_) close();
 }

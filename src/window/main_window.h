@@ -56,9 +56,9 @@ class MainWindow : public QWidget {
   void setAccessibleNames();
 
   void convert();
-  // Moves the lists on from a folder that went away to the nearest one
-  // above it that is still there.
-  void leaveGoneFolder();
+  // When the open folder went away, moves the lists on to the nearest one
+  // above it that is still there; returns whether it did.
+  bool leaveGoneFolder();
 
   FileSystem& fs_;
   QPushButton* command1_ = nullptr;
