@@ -22,8 +22,9 @@ class RealFileSystem : public FileSystem {
     // nothing of other programs'.
     kParallel,
     // kFileSystem while the system holds little unwritten data besides the
-    // batch's, kParallel otherwise; kParallel where there is no syncfs() or
-    // where it does not report a failed write (Linux before 5.8).
+    // batch's, kParallel otherwise; kParallel where there is no syncfs(),
+    // where it does not report a failed write (Linux before 5.8), and on
+    // file systems whose syncfs() does not flush the drive.
     kAdaptive,
   };
   // The way chosen, from the benchmark's figures.
@@ -65,6 +66,13 @@ class RealFileSystem : public FileSystem {
 // amd64"), reports through syncfs() a failed write of a file's data, as it
 // does from 5.8 on. Before, syncfs() succeeded whatever was lost.
 bool SyncfsReportsWriteErrors(std::string_view release);
+
+// Whether syncfs() on a file system of |file_system_type| (statfs's f_type)
+// puts its files' data on stable storage, as fdatasync() of each would. A
+// FUSE driver (ntfs-3g, exfat-fuse, sshfs) is never asked to sync; FAT
+// writes its blocks but never flushes the drive's cache; network file
+// systems vary. Only the common local journalling file systems qualify.
+bool SyncfsFlushesTheDisk(unsigned long file_system_type);
 #endif
 
 // Runs |sync| on each of |files| from up to |threads| threads at once and

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/magic.h>
 #include <sys/utsname.h>
+#include <sys/vfs.h>
 #endif
 
 #include <algorithm>
@@ -214,6 +216,18 @@ bool SyncfsReportsWriteErrors(std::string_view release) {
   return major > 5 || (major == 5 && minor >= 8);
 }
 
+bool SyncfsFlushesTheDisk(unsigned long file_system_type) {
+  switch (file_system_type) {
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
 namespace {
 
 // Whether this machine's kernel reports a failed write through syncfs().
@@ -263,10 +277,15 @@ Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
       std::all_of(files.begin(), files.end(), [&](const OpenFile* file) {
         return file->info.device == files.front()->info.device;
       });
-  if (whole_file_system) {
-    if (syncfs(Descriptor(*files.front())) != 0) {
-      return PosixError("sync", files.front()->path, errno);
-    }
+  if (whole_file_system && batch_sync_ == BatchSync::kAdaptive) {
+    struct statfs on;
+    whole_file_system =
+        fstatfs(Descriptor(*files.front()), &on) == 0 &&
+        SyncfsFlushesTheDisk(static_cast<unsigned long>(on.f_type));
+  }
+  // A failed syncfs() may be another program's lost write; each file's own
+  // sync then says which of the batch's files, if any, were hit.
+  if (whole_file_system && syncfs(Descriptor(*files.front())) == 0) {
     return Status();
   }
 #endif
@@ -285,7 +304,7 @@ std::size_t RealFileSystem::OpenFileBudget() {
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
   if (limit.rlim_cur == RLIM_INFINITY) return kNoOpenFileBound;
-  if (limit.rlim_cur <= kReservedDescriptors) return 1;
+  if (limit.rlim_cur < kReservedDescriptors + 4) return 1;
   return static_cast<std::size_t>((limit.rlim_cur - kReservedDescriptors) / 2);
 }
 

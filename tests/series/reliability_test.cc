@@ -326,6 +326,23 @@ TEST(DurabilityTest, TrustsSyncfsOnlyFromLinux58) {
   }
 }
 
+// syncfs() stands in for the batch's own syncs only where it reaches the
+// drive: FUSE drivers hear nothing of it and FAT never flushes the cache.
+TEST(DurabilityTest, TrustsSyncfsOnlyOnJournallingFileSystems) {
+  const std::pair<unsigned long, bool> types[] = {
+      {0xEF53, true},       // ext4
+      {0x58465342, true},   // xfs
+      {0x9123683E, true},   // btrfs
+      {0x65735546, false},  // fuse: ntfs-3g, exfat-fuse, sshfs
+      {0x4d44, false},      // vfat
+      {0x6969, false},      // nfs
+      {0xFE534D42, false},  // smb2
+  };
+  for (const auto& [type, trusted] : types) {
+    EXPECT_EQ(SyncfsFlushesTheDisk(type), trusted) << std::hex << type;
+  }
+}
+
 // Where no thread can be started (a process limit, low memory), the batch
 // is synced by fewer threads or none, and the run still ends with every
 // file converted.
