@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QPainter>
+#include <QStyle>
 #include <utility>
 
 namespace olvesk {
@@ -58,14 +60,28 @@ void FileListBox::focusInEvent(QFocusEvent* event) {
   }
 }
 
+void FileListBox::paintEvent(QPaintEvent* event) {
+  QListView::paintEvent(event);
+  if (unreadable().isEmpty()) return;
+  QPainter painter(viewport());
+  painter.setPen(palette().color(QPalette::PlaceholderText));
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 2;
+  painter.drawText(viewport()->rect().adjusted(margin, margin, -margin, 0),
+                   Qt::AlignTop | Qt::TextWordWrap,
+                   tr("This folder cannot be read: %1").arg(unreadable()));
+}
+
 void FileListBox::pauseFollowing() {
   following_ = false;
+  changed_while_paused_ = false;
   settle_timer_.stop();
 }
 
 void FileListBox::resumeFollowing() {
   following_ = true;
-  settle_timer_.stop();
+  // A change may have come after the run's last re-read, while its message
+  // was open: it is followed now.
+  if (std::exchange(changed_while_paused_, false)) settle_timer_.start();
 }
 
 void FileListBox::watch() {
@@ -80,14 +96,20 @@ bool FileListBox::folderGone() const {
 }
 
 void FileListBox::followFolder() {
-  if (!following_) return;
+  if (!following_) {
+    changed_while_paused_ = true;
+    return;
+  }
   if (folderGone()) {
     emit folderWentAway();
     return;
   }
+  ListedFiles files = ListMatchingFiles(folder_, pattern_);
+  // Only files the list does not show changed: it stays as it is.
+  if (files.SameAs(model_->files())) return;
   // Found again by its bytes: two names may be shown alike.
   const std::string highlighted = FileName();
-  Refresh();
+  model_->setFiles(std::move(files));
   if (highlighted.empty()) return;
   for (int row = 0; row < ListCount(); ++row) {
     if (model_->files().Name(row) == highlighted) {
@@ -140,6 +162,8 @@ std::string FileListBox::List(int index) const {
 
 void FileListBox::Refresh() {
   model_->setFiles(ListMatchingFiles(folder_, pattern_));
+  // A folder that could not be read could not be watched either.
+  if (unreadable().isEmpty()) watch();
 }
 
 }  // namespace olvesk

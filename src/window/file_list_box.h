@@ -50,7 +50,8 @@ class FileListBox : public QListView, public FileList {
   QStringList names() const;
 
   // While paused, changes in the folder made by others are not followed;
-  // a conversion run pauses it, since it re-reads the list itself.
+  // a conversion run pauses it, since it re-reads the list itself. Changes
+  // that came meanwhile are followed once it resumes.
   void pauseFollowing();
   void resumeFollowing();
 
@@ -60,6 +61,9 @@ class FileListBox : public QListView, public FileList {
   // The folder's name no longer leads to a folder: it was renamed or
   // removed, or a folder above it was.
   bool folderGone() const;
+
+  // Why the folder could not be read when it was last read, or empty.
+  QString unreadable() const { return model_->files().unreadable; }
 
   // FileList:
   std::string Path() const override;
@@ -81,6 +85,8 @@ class FileListBox : public QListView, public FileList {
   // With nothing highlighted, the first arrow key highlights the first file,
   // as in a classic list box, not the one below it.
   void focusInEvent(QFocusEvent* event) override;
+  // A folder that cannot be read says so instead of looking empty.
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void watch();
@@ -90,6 +96,7 @@ class FileListBox : public QListView, public FileList {
   QFileSystemWatcher* watcher_;
   QTimer settle_timer_;
   bool following_ = true;
+  bool changed_while_paused_ = false;
   QString folder_;
   QString pattern_;
 };

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -263,6 +264,14 @@ bool ListedAsFile(int dir, const char* name, unsigned char type) {
 }
 #endif
 
+// The system's text for |error|, an errno or a Windows error, without the
+// full stop and line break that some systems end it with.
+QString SystemReason(int error) {
+  QString reason = qt_error_string(error).trimmed();
+  if (reason.endsWith(u'.')) reason.chop(1);
+  return reason;
+}
+
 }  // namespace
 
 QString ShownName(std::string_view bytes) {
@@ -289,8 +298,19 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   // One pass of readdir: its entry types spare a stat() per file, which
   // QDir would make for each entry.
   DIR* dir = opendir(QFile::encodeName(folder).constData());
-  if (dir == nullptr) return {};
-  while (const dirent* entry = readdir(dir)) {
+  if (dir == nullptr) {
+    ListedFiles none;
+    none.unreadable = SystemReason(errno);
+    return none;
+  }
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
     // Hidden files, "." and "..".
     if (entry->d_name[0] == '.') continue;
     // The bytes are kept to reach the file; the text is made when shown.
@@ -303,7 +323,29 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
     names.Add(name, ascii);
   }
   closedir(dir);
+  ListedFiles listed = names.Take();
+  if (error != 0) listed.unreadable = SystemReason(error);
+  return listed;
 #else
+#if defined(Q_OS_WIN)
+  // QDirIterator tells no failure: the first look says whether the folder
+  // can be read at all. A drive root may hold no entry.
+  WIN32_FIND_DATAW first;
+  const HANDLE probe = FindFirstFileExW(
+      reinterpret_cast<LPCWSTR>(
+          QDir::toNativeSeparators(QDir(folder).filePath("*")).utf16()),
+      FindExInfoBasic, &first, FindExSearchNameMatch, nullptr, 0);
+  if (probe == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      ListedFiles none;
+      none.unreadable = SystemReason(static_cast<int>(error));
+      return none;
+    }
+  } else {
+    FindClose(probe);
+  }
+#endif
   QDirIterator it(folder, QDir::Files);
   while (it.hasNext()) {
     it.next();
@@ -312,8 +354,8 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
     const bool ascii = IsAscii(name);
     if (filter.Matches(name, ascii)) names.Add(name, ascii);
   }
-#endif
   return names.Take();
+#endif
 }
 
 QStringList ListSubfolders(const QString& folder) {

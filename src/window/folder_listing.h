@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,14 +33,25 @@ struct ListedFiles {
   }
   QString Shown(int index) const { return ShownName(Name(index)); }
   QStringList AllShown() const;
+  bool SameAs(const ListedFiles& other) const {
+    return unreadable == other.unreadable && bytes == other.bytes &&
+           std::equal(spans.begin(), spans.end(), other.spans.begin(),
+                      other.spans.end(), [](const Span& a, const Span& b) {
+                        return a.size == b.size;
+                      });
+  }
 
   std::string bytes;
   std::vector<Span> spans;
+  // The system's reason when the folder could not be read; empty when it
+  // was.
+  QString unreadable;
 };
 
 // The plain files in |folder| whose names match any of the wildcard patterns
 // in |pattern| (separated by ";"), matched without regard to letter case and
-// sorted by name, ignoring case. Hidden files are left out.
+// sorted by name, ignoring case. Hidden files are left out. A folder that
+// cannot be read lists nothing and says why.
 ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern);
 
 // The names of the folders directly inside |folder|, hidden ones too, sorted

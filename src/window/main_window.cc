@@ -287,6 +287,17 @@ void MainWindow::convert() {
             .toStdString());
     return;
   }
+  // A folder that could not be read would look empty to the run.
+  if (!file1_->unreadable().isEmpty()) {
+    file1_->Refresh();
+    if (!file1_->unreadable().isEmpty()) {
+      messages_.Show(
+          tr("The folder %1 cannot be read: %2.")
+              .arg(QDir::toNativeSeparators(folder), file1_->unreadable())
+              .toStdString());
+      return;
+    }
+  }
   converting_ = true;
   {
     // From the press to the run's last message the window takes no input;

@@ -140,11 +140,21 @@ TEST(FolderListingEdgeTest, ListsHiddenFolders) {
             (QStringList{".wine", "sub"}));
 }
 
-TEST(FolderListingEdgeTest, NoFolderListsNothing) {
+// A folder that cannot be read lists nothing and says why, so that it is
+// not taken for an empty one.
+TEST(FolderListingEdgeTest, NoFolderListsNothingAndSaysWhy) {
   TempDir folder;
-  const QString missing =
-      QString::fromStdString(Utf8String(folder.path() / "missing"));
-  EXPECT_TRUE(ListMatchingFiles(missing, "*").AllShown().isEmpty());
+  WriteFile(folder.File("file.gns.car"), "car_class=1");
+  const auto path = [&](const char* name) {
+    return QString::fromStdString(Utf8String(folder.path() / name));
+  };
+  for (const QString& unreadable : {path("missing"), path("file.gns.car")}) {
+    const ListedFiles listed = ListMatchingFiles(unreadable, "*");
+    EXPECT_TRUE(listed.AllShown().isEmpty()) << unreadable.toStdString();
+    EXPECT_FALSE(listed.unreadable.isEmpty()) << unreadable.toStdString();
+  }
+  fs::create_directory(folder.path() / "empty");
+  EXPECT_TRUE(ListMatchingFiles(path("empty"), "*").unreadable.isEmpty());
   EXPECT_TRUE(ListMatchingFiles(QString(), "*").AllShown().isEmpty());
 }
 

@@ -43,6 +43,7 @@ class MessageCatcher {
     QObject::connect(&timer_, &QTimer::timeout, [this] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
+      if (on_box) on_box();
       shown_.append({box->windowTitle(), box->text(), box->icon(),
                      static_cast<int>(box->buttons().size())});
       box->button(QMessageBox::Ok)->click();
@@ -55,6 +56,8 @@ class MessageCatcher {
     return texts;
   }
   QList<Shown> shown_;
+  // Called while each box is open, before it is read and closed.
+  std::function<void()> on_box;
 
  private:
   QTimer timer_;
@@ -329,14 +332,22 @@ void MainWindowTest::longRunShowsProgressAndCannotBeStartedTwice() {
     button->click();  // a second press while the run goes on does nothing
   };
   MessageCatcher catcher;
+  // Another program adds a file after the run's last re-read.
+  catcher.on_box = [&] {
+    catcher.on_box = nullptr;
+    Write(folder_ + "/late.gns.car", "car_class=2");
+    QTest::qWait(2 * olvesk::FileListBox::kSettleMs);
+  };
   button->click();
 
   // The many files, then B.GNS.CAR, c.cts.car and f.Cup.Car, each once.
   QCOMPARE(renames, 300 + 3);
   QVERIFY(saw_progress);
-  // The run's own renames are not followed: only its final re-read.
+  // The run's own renames are not followed, only its final re-read; the
+  // file added while its message was open is listed once it is closed.
   QTest::qWait(2 * olvesk::FileListBox::kSettleMs);
-  QCOMPARE(rereads.count(), 1);
+  QCOMPARE(window.fileList()->names(), QStringList({"late.gns.car"}));
+  QCOMPARE(rereads.count(), 2);
   QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
   QVERIFY(window.findChildren<QProgressDialog*>().isEmpty());
   QVERIFY(button->isEnabled());
