@@ -2,8 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
+#include <algorithm>
 
 #include "window/folder_listing.h"
 
@@ -28,6 +32,8 @@ DirectoryListBox::DirectoryListBox(QWidget* parent) : QTreeWidget(parent) {
   setItemsExpandable(false);
   setIndentation(12);
   setUniformRowHeights(true);
+  // A deep folder scrolls sideways rather than cutting its names away.
+  header()->setStretchLastSection(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
   connect(this, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem* item) { open(item); });
@@ -68,6 +74,14 @@ void DirectoryListBox::keyPressEvent(QKeyEvent* event) {
   QTreeWidget::keyPressEvent(event);
 }
 
+void DirectoryListBox::updateGeometries() {
+  QTreeWidget::updateGeometries();
+  // The one column is as wide as its widest name and at least as the list,
+  // so that a highlight spans the row.
+  const int width = std::max(sizeHintForColumn(0), viewport()->width());
+  if (header()->sectionSize(0) != width) header()->resizeSection(0, width);
+}
+
 void DirectoryListBox::open(QTreeWidgetItem* item) {
   // A folder that went away since the list was drawn opens the nearest one
   // above it that is still there.
@@ -93,6 +107,7 @@ void DirectoryListBox::fill() {
                         : new QTreeWidgetItem(this, {name});
     item->setIcon(0, open_icon);
     item->setData(0, kPathRole, path);
+    item->setToolTip(0, QDir::toNativeSeparators(path));
     item->setExpanded(true);
     parent = item;
   }
@@ -104,6 +119,13 @@ void DirectoryListBox::fill() {
   expandAll();
   setCurrentItem(parent);
   scrollToItem(parent);
+  // And the open folder's name in sight, once the rows are laid out.
+  QTimer::singleShot(0, this, [this] {
+    if (currentItem() == nullptr) return;
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setValue(bar->value() + visualItemRect(currentItem()).left() -
+                  indentation());
+  });
 }
 
 }  // namespace olvesk

@@ -40,6 +40,7 @@ class DirectoryListBox : public QTreeWidget, public DirectoryList {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void updateGeometries() override;
   // Every shown folder is open or a leaf: no expand arrows.
   void drawBranches(QPainter*, const QRect&,
                     const QModelIndex&) const override {}
