@@ -87,7 +87,10 @@ install(TARGETS olvesk RUNTIME DESTINATION .)
 install(FILES ${qt_dlls} ${runtime_dlls} ${here}/qt.conf DESTINATION .)
 install(FILES ${platform_plugin} DESTINATION platforms)
 install(FILES ${style_plugin} DESTINATION styles)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+# With Windows line ends, which older Notepads need.
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt
+               @ONLY NEWLINE_STYLE WIN32)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 # The compiler's runtime DLLs come with their symbols: drop them from the
 # installed copies, with Qt's.
 if(CMAKE_STRIP)
