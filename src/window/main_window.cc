@@ -159,8 +159,8 @@ void MainWindow::createSeriesOptions() {
         QString::fromUtf8(series.code.data(), series.code.size()), this);
     option->setObjectName(
         QString::fromUtf8(series.option.data(), series.option.size()));
-    // Each option takes the whole of its row, centred where the table
-    // puts it: at the table's own height the letters below the line (the
+    // Each option takes the whole of its row, centred where the layout
+    // puts it: at their drawn height the letters below the line (the
     // "g" of "gns") would be cut off in today's fonts.
     option->setGeometry(TwipsRect(5520, kOptionTops[row] - kOptionMargin, 732,
                                   192 + 2 * kOptionMargin));
@@ -186,7 +186,7 @@ void MainWindow::createConvertRow() {
 void MainWindow::createLists(const QString& start_folder) {
   file1_ = new FileListBox(this);
   file1_->setObjectName("File1");
-  // Its height in the table, 4680, would reach past the window's bottom.
+  // Its drawn height, 4680 twips, would reach past the window's bottom.
   file1_->setGeometry(TwipsRect(3000, 3240, 3492, kClientHeight - 3240));
 
   // The target starts on "pta"; the file list reads its folder only once the

@@ -394,12 +394,12 @@ void MainWindowTest::controlsMatchTheLayoutTable() {
   const QWidget* widget = control(QTest::currentDataTag());
   QVERIFY(widget);
   const auto px = [](int value) { return qRound(value / 15.0); };
-  // Within the window, which the file list's height in the table overruns.
+  // Within the window, which the file list's drawn height overruns.
   const QRect table = QRect(px(twips.left()), px(twips.top()),
                             px(twips.width()), px(twips.height()))
                           .intersected(window_->rect());
   if (qobject_cast<const QRadioButton*>(widget)) {
-    // Centred on the table's place and tall enough for its letters.
+    // Centred on its drawn place and tall enough for its letters.
     QCOMPARE(widget->x(), table.x());
     QCOMPARE(widget->width(), table.width());
     QVERIFY(qAbs(widget->geometry().center().y() - table.center().y()) <= 1);
