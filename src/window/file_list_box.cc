@@ -73,8 +73,18 @@ void FileListBox::paintEvent(QPaintEvent* event) {
 
 void FileListBox::pauseFollowing() {
   following_ = false;
-  changed_while_paused_ = false;
+  // A change that came just before the pause is followed after it.
+  changed_while_paused_ = settle_timer_.isActive();
   settle_timer_.stop();
+}
+
+void FileListBox::recheck() {
+  // Its folder may have been replaced by another of the same name, of which
+  // the watch on the old one hears nothing.
+  const QStringList watched = watcher_->directories();
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
+  watch();
+  followFolder();
 }
 
 void FileListBox::resumeFollowing() {

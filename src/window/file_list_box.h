@@ -61,6 +61,9 @@ class FileListBox : public QListView, public FileList {
   // The folder's name no longer leads to a folder: it was renamed or
   // removed, or a folder above it was.
   bool folderGone() const;
+  // Reads the folder again if it changed, or says that it went away, as
+  // following it does; for when other programs may have changed it unseen.
+  void recheck();
 
   // Why the folder could not be read when it was last read, or empty.
   QString unreadable() const { return model_->files().unreadable; }

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <utility>
 
 #include "window/directory_list_box.h"
 #include "window/file_list_box.h"
@@ -164,10 +165,35 @@ void MainWindow::createSeriesOptions() {
     // "g" of "gns") would be cut off in today's fonts.
     option->setGeometry(TwipsRect(5520, kOptionTops[row] - kOptionMargin, 732,
                                   192 + 2 * kOptionMargin));
-    connect(option, &QRadioButton::clicked, this,
-            [this, row] { selection_->Select(row); });
+    // A click selects its row, also the row already chosen, which re-reads
+    // the list; a toggle without a click selects it too, once.
+    connect(option, &QRadioButton::pressed, this,
+            [this] { selected_by_toggle_ = -1; });
+    connect(option, &QRadioButton::toggled, this, [this, row](bool on) {
+      if (on) optionSet(row);
+    });
+    connect(option, &QRadioButton::clicked, this, [this, row] {
+      if (std::exchange(selected_by_toggle_, -1) != row) {
+        selection_->Select(row);
+      }
+    });
     options_[row] = option;
   }
+}
+
+void MainWindow::optionSet(int row) {
+  if (!selection_) return;  // the start-up selection is still to come
+  const std::string& target = selection_->TargetSeriesCode();
+  if (target == kSeriesTable[row].code) return;
+  if (converting_) {
+    for (std::size_t chosen = 0; chosen < kSeriesTable.size(); ++chosen) {
+      if (kSeriesTable[chosen].code == target)
+        options_[chosen]->setChecked(true);
+    }
+    return;
+  }
+  selection_->Select(row);
+  selected_by_toggle_ = row;
 }
 
 void MainWindow::createConvertRow() {
@@ -264,7 +290,7 @@ void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow() &&
       !converting_) {
-    leaveGoneFolder();
+    file1_->recheck();
   }
 }
 

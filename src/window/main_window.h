@@ -44,7 +44,8 @@ class MainWindow : public QWidget {
   // the run has ended and said so.
   void closeEvent(QCloseEvent* event) override;
   // Coming back to the window, from a file manager say, finds the open
-  // folder gone if it was renamed or removed meanwhile.
+  // folder gone if it was renamed or removed meanwhile, and its files as
+  // they are now.
   void changeEvent(QEvent* event) override;
 
  private:
@@ -55,6 +56,9 @@ class MainWindow : public QWidget {
   void setTabOrder();
   void setAccessibleNames();
 
+  // The option of |row| became set without a click, as assistive tools set
+  // it: the target follows, except during a run, which keeps its own.
+  void optionSet(int row);
   void convert();
   // When the open folder went away, moves the lists on to the nearest one
   // above it that is still there; returns whether it did.
@@ -72,6 +76,8 @@ class MainWindow : public QWidget {
   ProgressDialog progress_{this};
   bool converting_ = false;
   bool close_after_run_ = false;
+  // The row that a click's own toggle has just selected, or -1.
+  int selected_by_toggle_ = -1;
 };
 
 }  // namespace olvesk

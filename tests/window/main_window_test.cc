@@ -215,11 +215,22 @@ void MainWindowTest::startsOnPtaListingTheOtherSeriesOfTheWorkingFolder() {
 }
 
 void MainWindowTest::clickingAnOptionRefiltersAtOnce() {
+  QSignalSpy rereads(window_->fileList()->model(),
+                     &QAbstractItemModel::modelReset);
   QTest::mouseClick(control("Option1"), Qt::LeftButton);
   QCOMPARE(window_->selection().TargetSeriesCode(), std::string("cup"));
   QVERIFY(!qobject_cast<QRadioButton*>(control("Option4"))->isChecked());
   QCOMPARE(window_->fileList()->names(),
            QStringList({"B.GNS.CAR", "c.cts.car", "d.pta.car"}));
+  QCOMPARE(rereads.count(), 1);
+
+  // Screen readers and voice control set an option without a click.
+  qobject_cast<QRadioButton*>(control("Option3"))->toggle();
+  QCOMPARE(window_->selection().TargetSeriesCode(), std::string("cts"));
+  QCOMPARE(window_->selection().TargetSeriesDigit(), '3');
+  QCOMPARE(window_->fileList()->names(),
+           QStringList({"a.cup.car", "B.GNS.CAR", "d.pta.car", "f.Cup.Car"}));
+  QCOMPARE(rereads.count(), 2);
 }
 
 void MainWindowTest::openingAFolderMovesTheFileList() {
@@ -556,8 +567,9 @@ void MainWindowTest::clicksDuringARunChangeNothing() {
   bool handled_during_run = false;
   hook.on_open = [&](int opens) {
     if (opens == 3) {
-      // Delivered at once, from inside the run.
+      // Delivered at once, from inside the run, or set by an assistive tool.
       QTest::mouseClick(cup, Qt::LeftButton);
+      gns->toggle();
       QTest::mouseClick(check1, Qt::LeftButton);
       // Queued, for the run's own handling of waiting events.
       PostClick(gns);
@@ -745,6 +757,18 @@ void MainWindowTest::aFolderGoneBeforeThePressIsNamedAndLeft() {
   QApplication::setActiveWindow(window_.get());
   QCOMPARE(window_->directoryList()->folder(), folder_);
   QCOMPARE(window_->fileList()->folder(), folder_);
+
+  // Or replaced by another folder of the same name: its files are listed.
+  window_->directoryList()->setFolder(deeper);
+  QApplication::setActiveWindow(nullptr);
+  QVERIFY(QDir().rename(deeper, moved));
+  QVERIFY(QDir().mkpath(deeper));
+  Write(deeper + "/y.cts.car", "car_class=3\n");
+  QApplication::setActiveWindow(window_.get());
+  QCOMPARE(window_->fileList()->names(), QStringList({"y.cts.car"}));
+  Write(deeper + "/z.cts.car", "car_class=3\n");
+  QTRY_COMPARE(window_->fileList()->names(),
+               QStringList({"y.cts.car", "z.cts.car"}));
 }
 
 int main(int argc, char* argv[]) {
