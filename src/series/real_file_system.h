@@ -1,6 +1,7 @@
 #ifndef OLVESK_SERIES_REAL_FILE_SYSTEM_H_
 #define OLVESK_SERIES_REAL_FILE_SYSTEM_H_
 
+#include <string>
 #include <string_view>
 
 #include "series/file_system.h"
@@ -73,6 +74,13 @@ bool SyncfsReportsWriteErrors(std::string_view release);
 // writes its blocks but never flushes the drive's cache; network file
 // systems vary. Only the common local journalling file systems qualify.
 bool SyncfsFlushesTheDisk(unsigned long file_system_type);
+#endif
+
+#if defined(_WIN32)
+// |path| in the UTF-16 form that the wide Win32 calls take, in the "\\?\"
+// form where it is too long for them otherwise; empty where |path| is not
+// valid UTF-8.
+std::wstring SystemPath(const std::string& path);
 #endif
 
 // Runs |sync| on each of |files| from up to |threads| threads at once and

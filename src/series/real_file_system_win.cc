@@ -201,6 +201,11 @@ constexpr DWORD kLockOffsetLow = 0xFFFFFFF0;
 
 }  // namespace
 
+std::wstring SystemPath(const std::string& path) {
+  std::wstring wide;
+  return Widen("", path, &wide).ok() ? wide : std::wstring();
+}
+
 Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
   *info = FileInfo();
   std::wstring wide;

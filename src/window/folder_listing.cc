@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "series/ascii.h"
+#include "series/real_file_system.h"
 
 #if defined(Q_OS_LINUX)
 #include <dirent.h>
@@ -331,10 +332,10 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   // QDirIterator tells no failure: the first look says whether the folder
   // can be read at all. A drive root may hold no entry.
   WIN32_FIND_DATAW first;
-  const HANDLE probe = FindFirstFileExW(
-      reinterpret_cast<LPCWSTR>(
-          QDir::toNativeSeparators(QDir(folder).filePath("*")).utf16()),
-      FindExInfoBasic, &first, FindExSearchNameMatch, nullptr, 0);
+  const std::wstring all = SystemPath(
+      QDir::toNativeSeparators(QDir(folder).filePath("*")).toStdString());
+  const HANDLE probe = FindFirstFileExW(all.c_str(), FindExInfoBasic, &first,
+                                        FindExSearchNameMatch, nullptr, 0);
   if (probe == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
