@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,6 +21,10 @@ int main(int argc, char* argv[]) {
   // The installed desktop file's name, without ".desktop": lets the desktop
   // match the window to its launcher and icon.
   QApplication::setDesktopFileName("io.github.olvesk.Olvesk");
+#if !defined(Q_OS_WIN)
+  // For title bars and task switchers that do not look the launcher up.
+  QApplication::setWindowIcon(QIcon(":/olvesk.png"));
+#endif
 
   olvesk::RealFileSystem fs;
   olvesk::MainWindow window(fs, QDir::currentPath());

@@ -46,7 +46,8 @@ bool Lock(const std::string& path) {
   return std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) == 0;
 }
 void Unlock(const std::string& path) {
-  std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
+  EXPECT_EQ(std::system(("chattr -i '" + path + "' 2>/dev/null").c_str()), 0)
+      << path;
 }
 
 // The report line of |name|, or "".
