@@ -28,6 +28,12 @@ class RunProgressDialog : public QProgressDialog {
   }
 };
 
+QString StoppingLabel(int done, int total) {
+  return QObject::tr("Stopping after the car files in hand: %1 of %2 done")
+      .arg(done)
+      .arg(total);
+}
+
 }  // namespace
 
 void MessageBoxes::Show(const std::string& text) {
@@ -78,15 +84,17 @@ void ProgressDialog::keepUp() {
   since_update_.restart();
   if (!shown_ && since_begin_.elapsed() >= kShowAfterMs) {
     shown_ = true;
+    // Sized for its longest text and placed over the window before it
+    // shows: a dialog that grows after the window manager placed it is
+    // moved back to wherever Qt last knew it, a corner of the screen.
+    dialog_->setLabelText(StoppingLabel(total_, total_));
+    dialog_->adjustSize();
+    dialog_->move(parent_->geometry().center() - dialog_->rect().center());
     dialog_->show();
   }
   if (shown_) {
     if (cancelled_) {
-      dialog_->setLabelText(
-          QObject::tr("Stopping once the car files in hand are finished: %1 "
-                      "of %2 done")
-              .arg(done_)
-              .arg(total_));
+      dialog_->setLabelText(StoppingLabel(done_, total_));
       if (auto* button = dialog_->findChild<QPushButton*>()) {
         button->setEnabled(false);
       }
