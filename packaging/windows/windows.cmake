@@ -8,19 +8,12 @@ set(bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 
 # The icon, drawn from the SVG at the sizes Windows asks for; the largest is
 # stored as PNG.
-find_program(OLVESK_RSVG_CONVERT rsvg-convert REQUIRED)
 find_program(OLVESK_ICOTOOL icotool REQUIRED)
 set(OLVESK_ICO ${CMAKE_CURRENT_BINARY_DIR}/olvesk.ico)
 set(icon_pngs)
 foreach(size 16 20 24 32 40 48 64 256)
   set(png ${CMAKE_CURRENT_BINARY_DIR}/icon/olvesk-${size}.png)
-  add_custom_command(
-    OUTPUT ${png}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icon
-    COMMAND ${OLVESK_RSVG_CONVERT} -w ${size} -h ${size} -o ${png}
-            ${CMAKE_CURRENT_SOURCE_DIR}/olvesk.svg
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/olvesk.svg
-    VERBATIM)
+  olvesk_icon_png(${size} ${png})
   if(size EQUAL 256)
     list(APPEND icon_pngs --raw=${png})
   else()
