@@ -42,8 +42,9 @@ class RunReport {
   // Shows the report, if there is anything to report.
   void ShowIn(MessageBox& messages) const {
     std::string text;
-    not_converted_.AppendTo(kNotConvertedHeading, &text);
-    unconfirmed_.AppendTo(kUnconfirmedHeading, &text);
+    not_converted_.AppendTo(kNotConvertedHeading, kNotConvertedOneHeading,
+                            &text);
+    unconfirmed_.AppendTo(kUnconfirmedHeading, kUnconfirmedOneHeading, &text);
     if (!text.empty()) messages.Show(text);
   }
 
@@ -55,10 +56,11 @@ class RunReport {
     void Add(const std::string& name, const std::string& reason) {
       if (count++ < kMaxReportedFiles) lines += "\n" + name + ": " + reason;
     }
-    void AppendTo(std::string_view heading, std::string* text) const {
+    void AppendTo(std::string_view heading, std::string_view one_heading,
+                  std::string* text) const {
       if (count == 0) return;
       if (!text->empty()) *text += "\n\n";
-      *text += std::string(heading) + "\n" + lines;
+      *text += std::string(count == 1 ? one_heading : heading) + "\n" + lines;
       if (count > kMaxReportedFiles) {
         *text +=
             "\n... and " + std::to_string(count - kMaxReportedFiles) + " more.";

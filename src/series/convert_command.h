@@ -19,10 +19,15 @@ inline constexpr std::string_view kNothingHighlightedMessage =
     "or check \"Modify All?\" to convert every listed file.";
 // The first line of what a cancelled run says; the counts follow.
 inline constexpr std::string_view kCancelledHeading = "The run was cancelled.";
+// The headings of a run's report, for several files and for one.
 inline constexpr std::string_view kNotConvertedHeading =
     "These car files were not converted:";
+inline constexpr std::string_view kNotConvertedOneHeading =
+    "This car file was not converted:";
 inline constexpr std::string_view kUnconfirmedHeading =
     "These car files were converted, but the system reported a problem:";
+inline constexpr std::string_view kUnconfirmedOneHeading =
+    "This car file was converted, but the system reported a problem:";
 
 // What a run that converted |converted| files says when the folder could
 // not be synced after their renames.

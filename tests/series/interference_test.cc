@@ -341,7 +341,7 @@ TEST(VanishingFolderTest, CountsAFileRenamedJustBeforeAsConverted) {
   };
   const std::vector<std::string> shown = ModifyAll(meddling, folder, names);
   ASSERT_EQ(shown.size(), 2u);
-  EXPECT_NE(shown[0].find(std::string(kUnconfirmedHeading) +
+  EXPECT_NE(shown[0].find(std::string(kUnconfirmedOneHeading) +
                           "\n\nf25.gns.car: rename " +
                           CarFilePath(folder, "f25.pta.car")),
             std::string::npos)
