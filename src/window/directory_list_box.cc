@@ -11,10 +11,52 @@
 
 #include "window/folder_listing.h"
 
+#if defined(Q_OS_WIN)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "series/real_file_system.h"
+#endif
+
 namespace olvesk {
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
+
+#if defined(Q_OS_WIN)
+// The existing absolute |path| ("D:/CARS/GNS") with each folder's name as
+// the disk spells it ("D:/cars/gns"), long names for short ones: a working
+// folder keeps the spelling it was started with ("Start in", "start /d"),
+// and the series code read from the path must be the folder's own.
+QString AsOnDisk(const QString& path) {
+  const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+  // The root: "C:" or, for "//server/share/...", the server and share.
+  const int root_parts = path.startsWith(u"//") ? 2 : 1;
+  if (parts.size() <= root_parts) return path;
+  QString done =
+      path.startsWith(u"//") ? "//" + parts[0] + "/" + parts[1] : parts[0];
+  for (int i = root_parts; i < parts.size(); ++i) {
+    const std::wstring wide = SystemPath(
+        QDir::toNativeSeparators(done + "/" + parts[i]).toStdString());
+    WIN32_FIND_DATAW found;
+    const HANDLE handle =
+        wide.empty() ? INVALID_HANDLE_VALUE
+                     : FindFirstFileExW(wide.c_str(), FindExInfoBasic, &found,
+                                        FindExSearchNameMatch, nullptr, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+      done += "/" + parts[i];
+      continue;
+    }
+    FindClose(handle);
+    done += "/" + QString::fromWCharArray(found.cFileName);
+  }
+  return done;
+}
+#endif
 
 // The root of the drive that holds the existing |folder|: "C:/", or "/".
 QString DriveRoot(const QString& folder) {
@@ -52,6 +94,9 @@ void DirectoryListBox::setFolder(const QString& folder) {
   if (!QDir::isAbsolutePath(path) || !QDir(path).exists()) {
     path = QDir::homePath();
   }
+#if defined(Q_OS_WIN)
+  path = AsOnDisk(path);
+#endif
   folder_ = path;
   fill();
   emit pathChanged();

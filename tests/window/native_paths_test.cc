@@ -117,6 +117,36 @@ TEST(NativePathConversionTest, ConvertsAWideNameInAWideFolder) {
   EXPECT_EQ(files.ListCount(), 0);
 }
 
+#if defined(_WIN32)
+// A working folder spelled otherwise than the disk spells it ("Start in",
+// "start /d", a typed path) opens in the disk's spelling, so that the series
+// code read from it, letter case and all, is the folder's own.
+TEST(DirectoryListCaseTest, OpensAFolderAsTheDiskSpellsIt) {
+  struct Case {
+    const char* asked;
+    const char* on_disk;
+  };
+  const Case cases[] = {
+      {"CARS/GNS/ABCD", "cars\\gns\\abcd"},
+      {"Cars/Gns/Abcd", "cars\\gns\\abcd"},
+      {"\u0413\u041e\u041d\u041a\u0418/GNS/\u0414\u041e\u041c1",
+       "\u0433\u043e\u043d\u043a\u0438\\gns\\\u0434\u043e\u043c1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asked);
+    TempDir root;
+    fs::create_directories(root.path() / Utf8Path(c.on_disk));
+    DirectoryListBox dir;
+    dir.setFolder(Q((root.path() / Utf8Path(c.asked)).make_preferred()));
+    // The temporary folder above may itself be spelled short ("RUNNER~1").
+    const std::string path = dir.Path();
+    const std::string tail = std::string("\\") + c.on_disk;
+    ASSERT_GE(path.size(), tail.size());
+    EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace olvesk
 
