@@ -1,7 +1,11 @@
 #include "window/widget_controls.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -34,11 +38,58 @@ QString StoppingLabel(int done, int total) {
       .arg(total);
 }
 
+// Wider than this, in pixels, a word (a path, mostly) may be broken.
+constexpr int kWidestUnbrokenWord = 400;
+// Where a long word may be broken; it is never copied.
+constexpr QChar kBreak(0x200B);
+
+// |text| with a zero-width space after each backslash of a word wider than
+// kWidestUnbrokenWord: a message box wraps at spaces and after a "/", but
+// not after a backslash, and so cut off a Windows path wider than the screen
+// allows. Short words, and so most messages, are left as they are.
+QString Breakable(const QString& text, const QFontMetrics& metrics) {
+  QString shown;
+  shown.reserve(text.size());
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != u' ' && text[i] != u'\n') continue;
+    const QString word = text.mid(start, i - start);
+    if (metrics.horizontalAdvance(word) > kWidestUnbrokenWord) {
+      for (const QChar c : word) {
+        shown += c;
+        if (c == u'\\') shown += kBreak;
+      }
+    } else {
+      shown += word;
+    }
+    if (i < text.size()) shown += text[i];
+    start = i + 1;
+  }
+  return shown;
+}
+
+// A message box whose text, copied with Ctrl+C as Windows offers, holds
+// the paths as they are, without the breaks that let them wrap.
+class PathMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    QMessageBox::keyPressEvent(event);
+    if (event->matches(QKeySequence::Copy)) {
+      QClipboard* clipboard = QGuiApplication::clipboard();
+      clipboard->setText(clipboard->text().remove(kBreak));
+    }
+  }
+};
+
 }  // namespace
 
 void MessageBoxes::Show(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, kMessageTitle,
-                  QString::fromStdString(text), QMessageBox::Ok, parent_);
+  PathMessageBox box(QMessageBox::NoIcon, kMessageTitle, QString(),
+                     QMessageBox::Ok, parent_);
+  box.setText(Breakable(QString::fromStdString(text), box.fontMetrics()));
   box.exec();
 }
 

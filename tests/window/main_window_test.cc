@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -44,8 +46,9 @@ class MessageCatcher {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
       if (on_box) on_box();
-      shown_.append({box->windowTitle(), box->text(), box->icon(),
-                     static_cast<int>(box->buttons().size())});
+      // Less the zero-width spaces that let a long path wrap.
+      shown_.append({box->windowTitle(), box->text().remove(QChar(0x200B)),
+                     box->icon(), static_cast<int>(box->buttons().size())});
       box->button(QMessageBox::Ok)->click();
     });
     timer_.start(10);
@@ -148,6 +151,8 @@ class MainWindowTest : public QObject {
   void focusIsOnTheConvertButtonAtStartAndAfterARun();
   void aNameThatIsNotUtf8ConvertsUnderItsRealName();
   void aFolderGoneBeforeThePressIsNamedAndLeft();
+  void aMessageShowsEveryLineWhole_data();
+  void aMessageShowsEveryLineWhole();
 
  private:
   QWidget* control(const char* name) const {
@@ -769,6 +774,56 @@ void MainWindowTest::aFolderGoneBeforeThePressIsNamedAndLeft() {
   Write(deeper + "/z.cts.car", "car_class=3\n");
   QTRY_COMPARE(window_->fileList()->names(),
                QStringList({"y.cts.car", "z.cts.car"}));
+}
+
+void MainWindowTest::aMessageShowsEveryLineWhole_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<bool>("as_given");  // short: shown exactly as given
+  QString windows = "C:";
+  QString posix;
+  for (int i = 0; i < 12; ++i) {
+    windows += "\\segment_segment_segment_" + QString::number(i);
+    posix += "/segment_segment_segment_" + QString::number(i);
+  }
+  QTest::newRow("short") << QString("Done Converting Car files") << true;
+  QTest::newRow("Windows path")
+      << "These car files were not converted:\n\na.gns.car: open " + windows +
+             "\\a.gns.car: Access denied."
+      << false;
+  QTest::newRow("POSIX path")
+      << "The folder " + posix + " is no longer there." << false;
+}
+
+// However long a path in it, a message box shows every line whole: no
+// word wider than the box, which would be cut off at its edge.
+void MainWindowTest::aMessageShowsEveryLineWhole() {
+  QFETCH(QString, text);
+  QFETCH(bool, as_given);
+  MessageCatcher catcher;
+  QString shown;
+  QString copied;
+  catcher.on_box = [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+    QVERIFY(label != nullptr);
+    shown = label->text();
+    const QRect drawn = label->fontMetrics().boundingRect(
+        QRect(0, 0, label->width(), 1 << 20), Qt::TextWordWrap, shown);
+    QVERIFY2(
+        drawn.width() <= label->width(),
+        qPrintable(QString("%1 > %2").arg(drawn.width()).arg(label->width())));
+    QVERIFY(box->frameGeometry().width() <=
+            box->screen()->availableGeometry().width());
+    // Copied, the text holds the paths as they are.
+    QTest::keySequence(box, QKeySequence::Copy);
+    copied = QGuiApplication::clipboard()->text();
+  };
+  olvesk::MessageBoxes(window_.get()).Show(text.toStdString());
+  QCOMPARE(catcher.texts(), QStringList({text}));
+  if (as_given) QCOMPARE(shown, text);
+#if defined(Q_OS_WIN)
+  QVERIFY2(copied.contains(text), qPrintable(copied));
+#endif
 }
 
 int main(int argc, char* argv[]) {
