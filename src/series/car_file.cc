@@ -259,8 +259,10 @@ ConvertResult WriteDigit(FileSystem& fs, PendingFile* pending,
 
 // Renames the pending file once its digit is durable (|synced| is ok), and
 // confirms the rename; puts the digit back otherwise. Leaves it open.
+// |*links_seen| is set when the file is converted but its new name showed
+// it with other names.
 ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
-                     const MadeFiles* keep) {
+                     const MadeFiles* keep, bool* links_seen) {
   OpenFile* file = &pending->file;
   const FileInfo& source = file->info;
   const std::string& new_path = pending->new_path;
@@ -333,6 +335,7 @@ ConvertResult Rename(FileSystem& fs, PendingFile* pending, const Status& synced,
     }
     result.status =
         LinkedMeanwhile(new_path, "that name shows the new class digit too");
+    *links_seen = true;
   } else {
     result.made = now;
   }
@@ -441,10 +444,23 @@ ConvertResult BeginCarFile(FileSystem& fs, const std::string& path,
 
 ConvertResult FinishCarFile(FileSystem& fs, PendingFile* pending,
                             const Status& synced, const MadeFiles* keep) {
-  ConvertResult result = Rename(fs, pending, synced, keep);
+  bool links_seen = false;
+  ConvertResult result = Rename(fs, pending, synced, keep, &links_seen);
   // A close that fails after the digit and the rename are done changes
   // neither; it is reported all the same.
   const Status closed = fs.Close(&pending->file);
+  if (links_seen) {
+    // Some drivers keep the old name of an open file that is renamed under
+    // a hidden name of their own until it is closed (lowntfs-3g's
+    // .ghost-ntfs-3g-*): another name only while it is open. Once closed,
+    // a file with one name has no other that shows its digit.
+    FileInfo now;
+    if (fs.Stat(result.new_path, &now).ok() &&
+        SameFile(now, pending->file.info) && now.links == 1) {
+      result.status = Status();
+      result.made = now;
+    }
+  }
   if (!closed.ok() && result.converted() && result.status.ok()) {
     result.status = closed;
   }

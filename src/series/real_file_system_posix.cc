@@ -7,6 +7,7 @@
 #include <linux/magic.h>
 #include <sys/utsname.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #endif
 
 #include <algorithm>
@@ -54,6 +55,31 @@ FileInfo InfoOf(const struct stat& st) {
   return info;
 }
 
+// The short name that Windows gives a file whose own name is not one
+// (MUSTAN~1.CAR for mustang.gns.car), as ntfs-3g shows it. ntfs-3g counts
+// it as a link of its own, so nearly every file Windows made shows two
+// links though it has one name a program can use, and a rename leaves the
+// short name behind.
+#if defined(__linux__)
+constexpr char kNtfsDosName[] = "system.ntfs_dos_name";
+#endif
+
+// Leaves a DOS short name out of |info->links|. |fd| is the open file, or
+// -1 to look at |path| itself.
+void DiscountDosName(int fd, const std::string& path, FileInfo* info) {
+#if defined(__linux__)
+  if (info->kind != FileInfo::Kind::kRegular || info->links < 2) return;
+  const ssize_t size = fd >= 0
+                           ? fgetxattr(fd, kNtfsDosName, nullptr, 0)
+                           : lgetxattr(path.c_str(), kNtfsDosName, nullptr, 0);
+  if (size > 0) --info->links;
+#else
+  (void)fd;
+  (void)path;
+  (void)info;
+#endif
+}
+
 }  // namespace
 
 Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
@@ -64,6 +90,7 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
     return PosixError("stat", path, errno);
   }
   *info = InfoOf(st);
+  DiscountDosName(-1, path, info);
   return Status();
 }
 
@@ -94,6 +121,7 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
   file->path = path;
   file->native = fd;
   file->info = InfoOf(st);
+  DiscountDosName(fd, path, &file->info);
   return Status();
 }
 

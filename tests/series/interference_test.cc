@@ -17,6 +17,12 @@
 #include "support/temp_dir.h"
 #include "support/virtual_file_system.h"
 
+#if defined(__linux__)
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -117,6 +123,55 @@ TEST(CaseInsensitiveDriveTest, NeverReplacesAFileTheRunConvertedOnARealDrive) {
   RealFileSystem real;
   ExpectNoFileOfTheRunReplaced(real, Utf8String(dir.path()), WriteFile,
                                ReadFile);
+}
+
+// Files that Windows made on an NTFS drive, as Linux's NTFS drivers in
+// user space (ntfs-3g, lowntfs-3g) show them: most carry a short DOS name
+// besides their own, which those drivers count as a second link, and
+// lowntfs-3g keeps a renamed open file's old name hidden until it is
+// closed. Both are converted like any other file, with nothing to report.
+// scripts/test mounts an NTFS image where the machine lets it; by hand, set
+// OLVESK_NTFS_DIR to a folder on such a drive.
+TEST(NtfsDriveTest, ConvertsFilesWindowsMadeWithoutAWord) {
+#if defined(__linux__)
+  const char* drive = std::getenv("OLVESK_NTFS_DIR");
+  if (drive == nullptr || *drive == '\0') {
+    GTEST_SKIP() << "no NTFS drive mounted: set OLVESK_NTFS_DIR to a folder "
+                    "on one";
+  }
+  TempDir dir(Utf8Path(drive));
+  const std::string folder = Utf8String(dir.path());
+  struct Made {
+    const char* name;
+    const char* dos_name;  // nullptr: none
+    const char* new_name;
+  };
+  const Made made[] = {
+      {"mustang long.gns.car", "MUSTAN~1.CAR", "mustang long.pta.car"},
+      {"plain.cts.car", nullptr, "plain.pta.car"}};
+  std::vector<std::string> names;
+  for (const Made& m : made) {
+    const std::string path = CarFilePath(folder, m.name);
+    WriteFile(path, std::string("car_class=2 ") + m.name);
+    if (m.dos_name != nullptr) {
+      ASSERT_EQ(setxattr(path.c_str(), "system.ntfs_dos_name", m.dos_name,
+                         std::strlen(m.dos_name), 0),
+                0)
+          << "not an NTFS drive of ntfs-3g's: " << std::strerror(errno);
+    }
+    names.push_back(m.name);
+  }
+  RealFileSystem real;
+  EXPECT_EQ(ModifyAll(real, folder, names),
+            std::vector<std::string>{std::string(kDoneMessage)});
+  for (const Made& m : made) {
+    EXPECT_EQ(ReadFile(CarFilePath(folder, m.new_name)),
+              std::string("car_class=4 ") + m.name);
+    EXPECT_EQ(ReadFile(CarFilePath(folder, m.name)), "<missing>");
+  }
+#else
+  GTEST_SKIP() << "ntfs-3g runs on Linux";
+#endif
 }
 
 #ifndef _WIN32
