@@ -19,9 +19,12 @@ namespace {
 // How often the window is let answer while a run waits for a batch.
 constexpr std::chrono::milliseconds kAnswerEvery{50};
 
-// What one run reports file by file: the files that were not converted,
-// each with the reason, and the converted files whose new name the system
-// could not confirm.
+// What one run reports file by file: the files left with the new digit
+// under their old names first, as the ones to see to, then the files that
+// were not converted, each with the reason, and the converted files whose
+// new name the system could not confirm. It names kMaxReportedFiles files
+// in all, one at least of each kind, so that its message fits on the
+// screen, and counts the rest.
 class RunReport {
  public:
   void Add(const std::string& name, const ConvertResult& result) {
@@ -29,6 +32,8 @@ class RunReport {
       unconfirmed_.Add(name, result.status.ToString());
     } else if (result.outcome == ConvertResult::Outcome::kNoMarker) {
       not_converted_.Add(name, "it has no \"car_class=\" entry");
+    } else if (result.unrestored) {
+      unrestored_.Add(name, result.status.ToString());
     } else {
       not_converted_.Add(name, result.status.ToString());
     }
@@ -37,36 +42,44 @@ class RunReport {
     not_converted_.Add(name, reason);
   }
 
-  int not_converted() const { return not_converted_.count; }
+  int not_converted() const { return unrestored_.count + not_converted_.count; }
 
   // Shows the report, if there is anything to report.
   void ShowIn(MessageBox& messages) const {
     std::string text;
+    int room = kMaxReportedFiles;
+    unrestored_.AppendTo(kUnrestoredHeading, kUnrestoredOneHeading, &room,
+                         &text);
     not_converted_.AppendTo(kNotConvertedHeading, kNotConvertedOneHeading,
-                            &text);
-    unconfirmed_.AppendTo(kUnconfirmedHeading, kUnconfirmedOneHeading, &text);
+                            &room, &text);
+    unconfirmed_.AppendTo(kUnconfirmedHeading, kUnconfirmedOneHeading, &room,
+                          &text);
     if (!text.empty()) messages.Show(text);
   }
 
  private:
   struct Section {
     int count = 0;
-    std::string lines;
+    std::vector<std::string> lines;  // the first kMaxReportedFiles
 
     void Add(const std::string& name, const std::string& reason) {
-      if (count++ < kMaxReportedFiles) lines += "\n" + name + ": " + reason;
+      if (count++ < kMaxReportedFiles) lines.push_back(name + ": " + reason);
     }
+    // Names as many files as there is |*room| for, one at least.
     void AppendTo(std::string_view heading, std::string_view one_heading,
-                  std::string* text) const {
+                  int* room, std::string* text) const {
       if (count == 0) return;
       if (!text->empty()) *text += "\n\n";
-      *text += std::string(count == 1 ? one_heading : heading) + "\n" + lines;
-      if (count > kMaxReportedFiles) {
-        *text +=
-            "\n... and " + std::to_string(count - kMaxReportedFiles) + " more.";
+      *text += std::string(count == 1 ? one_heading : heading) + "\n";
+      const int named = std::max(1, std::min(count, *room));
+      for (int i = 0; i < named; ++i) *text += "\n" + lines[i];
+      *room = std::max(0, *room - named);
+      if (count > named) {
+        *text += "\n... and " + std::to_string(count - named) + " more.";
       }
     }
   };
+  Section unrestored_;
   Section not_converted_;
   Section unconfirmed_;
 };

@@ -20,6 +20,12 @@ inline constexpr std::string_view kNothingHighlightedMessage =
 // The first line of what a cancelled run says; the counts follow.
 inline constexpr std::string_view kCancelledHeading = "The run was cancelled.";
 // The headings of a run's report, for several files and for one.
+inline constexpr std::string_view kUnrestoredHeading =
+    "These car files keep their old names, but may hold the new class digit "
+    "already; converting them again finishes them:";
+inline constexpr std::string_view kUnrestoredOneHeading =
+    "This car file keeps its old name, but may hold the new class digit "
+    "already; converting it again finishes it:";
 inline constexpr std::string_view kNotConvertedHeading =
     "These car files were not converted:";
 inline constexpr std::string_view kNotConvertedOneHeading =
@@ -45,7 +51,7 @@ inline constexpr std::size_t kFirstBatch = 16;
 inline constexpr std::size_t kMaxBatch = 4096;
 
 // At most this many files are named one by one in the report of a run.
-inline constexpr int kMaxReportedFiles = 20;
+inline constexpr int kMaxReportedFiles = 10;
 
 // What the convert button does: converts the highlighted car file, or with
 // "Modify All?" checked every listed one, to the target series, refusing

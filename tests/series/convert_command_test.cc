@@ -146,8 +146,11 @@ TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
     Add("f" + std::to_string(100 + i) + ".gns.car", "-");
   Run(1);
   ASSERT_EQ(messages_.shown_.size(), 2u);
-  EXPECT_NE(messages_.shown_[0].find("f119.gns.car"), std::string::npos);
-  EXPECT_EQ(messages_.shown_[0].find("f120.gns.car"), std::string::npos);
+  const auto name = [](int i) { return "f" + std::to_string(i) + ".gns.car"; };
+  EXPECT_NE(messages_.shown_[0].find(name(100 + kMaxReportedFiles - 1)),
+            std::string::npos);
+  EXPECT_EQ(messages_.shown_[0].find(name(100 + kMaxReportedFiles)),
+            std::string::npos);
   EXPECT_NE(messages_.shown_[0].find("and 3 more"), std::string::npos);
 }
 

@@ -322,6 +322,8 @@ TEST(VanishingFolderTest, NamesEachFileWhoseDigitCouldNotBePutBack) {
       });
   const std::vector<std::string> shown = ModifyAll(meddling, folder, names);
   ASSERT_EQ(shown.size(), 2u);
+  // Named first, as the files to see to.
+  EXPECT_EQ(shown[0].rfind(kUnrestoredHeading, 0), 0u) << shown[0];
   for (int i = 21; i < 26; ++i) {
     const std::string name = "f" + std::to_string(i) + ".gns.car";
     EXPECT_NE(shown[0].find(name + ": "), std::string::npos) << name;
