@@ -142,10 +142,12 @@ class NameFilter {
   bool matches_ascii_bytes_ = true;
 };
 
-// The names to list, sorted by name ignoring case: by their lower-case
-// forms, compared as QString::compare() compares them, unit by unit; names
+// The names to list, sorted by name ignoring case as QDir sorts them: up to
+// Qt 6.5 by their lower-case forms, unit by unit; from Qt 6.6 as
+// QString::compare() compares them when it ignores case, each unit case
+// folded, the second unit of a pair as part of its whole character. Names
 // shown alike, by their bytes. Each key is made once per name, not once per
-// comparison: every UTF-16 unit of the lower-case name as two bytes, high
+// comparison: every UTF-16 unit of the name so made as two bytes, high
 // byte first, so that memcmp() gives that order. An ASCII name's key comes
 // from its bytes; only other names are made into text for it. The keys lie
 // back to back in one buffer, and the first eight units of each are also
@@ -164,11 +166,26 @@ class SortedNames {
         PutKeyUnit(&item, i, static_cast<unsigned char>(AsciiLower(bytes[i])));
       }
     } else {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+      const QString text = ShownName(bytes);
+      StartKey(&item, static_cast<std::size_t>(text.size()));
+      for (qsizetype i = 0; i < text.size(); ++i) {
+        // Folding keeps a character in its block of 1024, so the folded
+        // second unit orders a pair as its whole folded character does.
+        const char16_t unit =
+            i > 0 && text[i].isLowSurrogate() && text[i - 1].isHighSurrogate()
+                ? QChar::lowSurrogate(QChar::toCaseFolded(
+                      QChar::surrogateToUcs4(text[i - 1], text[i])))
+                : static_cast<char16_t>(QChar::toCaseFolded(text[i].unicode()));
+        PutKeyUnit(&item, static_cast<std::size_t>(i), unit);
+      }
+#else
       const QString lower = ShownName(bytes).toLower();
       StartKey(&item, static_cast<std::size_t>(lower.size()));
       for (qsizetype i = 0; i < lower.size(); ++i) {
         PutKeyUnit(&item, static_cast<std::size_t>(i), lower[i].unicode());
       }
+#endif
     }
     items_.push_back(item);
   }

@@ -49,6 +49,9 @@ class FolderListingTest : public ::testing::TestWithParam<const char*> {
           "\u00c4.gns.car", "\U0001F600.gns.car", "\uFF21.gns.car",
           // A long s, which a comparison that ignores case may take for "s".
           "x.gn\u017F.car",
+          // Outside the BMP: U+10410 sorts after U+10429 once either is
+          // made lower case or folded, before it as it is.
+          "\U00010410.gns.car", "\U00010429.gns.car",
           // Short names, for the patterns that take every name.
           "a", "AB", "b", ".hidden.gns.car", ".hidden"}) {
       WriteFile(folder_->File(name), "car_class=1");
