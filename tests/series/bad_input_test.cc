@@ -40,10 +40,14 @@ struct Place {
   }
 };
 
-// Makes |path| immutable with chattr; false where the system does not allow
-// it. Undone by Unlock().
-bool Lock(const std::string& path) {
-  return std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) == 0;
+// Makes |path| immutable with chattr and adds it to |locked|, for Unlock();
+// false, adding nothing, where the system does not allow it.
+bool Lock(const std::string& path, std::vector<std::string>* locked) {
+  if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) {
+    return false;
+  }
+  locked->push_back(path);
+  return true;
 }
 void Unlock(const std::string& path) {
   EXPECT_EQ(std::system(("chattr -i '" + path + "' 2>/dev/null").c_str()), 0)
@@ -141,8 +145,7 @@ std::vector<BadInput> BadInputs() {
                "locked.gns.car",
                [](const Place& place, std::vector<std::string>* locked) {
                  Make(place, "locked.gns.car", "car_class=2 locked");
-                 locked->push_back(place.File("locked.gns.car"));
-                 return Lock(locked->back());
+                 return Lock(place.File("locked.gns.car"), locked);
                },
                {},
                "Operation not permitted",
@@ -156,8 +159,7 @@ std::vector<BadInput> BadInputs() {
                "m.gns.car",
                [](const Place& place, std::vector<std::string>* locked) {
                  Make(place, "m.gns.car", "car_class=2 m");
-                 locked->push_back(place.folder);
-                 return Lock(locked->back());
+                 return Lock(place.folder, locked);
                },
                {},
                "rename",
