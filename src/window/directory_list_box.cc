@@ -35,24 +35,25 @@ constexpr int kPathRole = Qt::UserRole;
 QString AsOnDisk(const QString& path) {
   const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
   // The root: "C:" or, for "//server/share/...", the server and share.
-  const int root_parts = path.startsWith(u"//") ? 2 : 1;
+  const bool unc = path.startsWith(u"//");
+  const int root_parts = unc ? 2 : 1;
   if (parts.size() <= root_parts) return path;
-  QString done =
-      path.startsWith(u"//") ? "//" + parts[0] + "/" + parts[1] : parts[0];
+  QString done = unc ? "//" + parts[0] + "/" + parts[1] : parts[0];
   for (int i = root_parts; i < parts.size(); ++i) {
-    const std::wstring wide = SystemPath(
-        QDir::toNativeSeparators(done + "/" + parts[i]).toStdString());
+    done += u'/';
+    const std::wstring wide =
+        SystemPath(QDir::toNativeSeparators(done + parts[i]).toStdString());
     WIN32_FIND_DATAW found;
     const HANDLE handle =
         wide.empty() ? INVALID_HANDLE_VALUE
                      : FindFirstFileExW(wide.c_str(), FindExInfoBasic, &found,
                                         FindExSearchNameMatch, nullptr, 0);
     if (handle == INVALID_HANDLE_VALUE) {
-      done += "/" + parts[i];
-      continue;
+      done += parts[i];
+    } else {
+      FindClose(handle);
+      done += QString::fromWCharArray(found.cFileName);
     }
-    FindClose(handle);
-    done += "/" + QString::fromWCharArray(found.cFileName);
   }
   return done;
 }
