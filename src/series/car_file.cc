@@ -219,17 +219,18 @@ ConvertResult WriteDigit(FileSystem& fs, PendingFile* pending,
       result.outcome = ConvertResult::Outcome::kStopped;
       return result;
     }
+    // Only a file with data past the first chunk needs the large buffer.
+    if (offset > 0 && !large_chunk) {
+      large_chunk = std::make_unique_for_overwrite<LargeChunk>();
+      buffer = large_chunk->bytes;
+      buffer_size = sizeof(large_chunk->bytes);
+    }
     const auto want = static_cast<std::size_t>(
         std::min<std::uint64_t>(buffer_size, data_end - offset));
     status = fs.Read(*file, offset, buffer, want, &got);
     if (!status.ok()) return Failed(status);
     if (scanner.Feed(buffer, got) || got < want) break;
     offset += got;
-    if (!large_chunk) {
-      large_chunk = std::make_unique_for_overwrite<LargeChunk>();
-      buffer = large_chunk->bytes;
-      buffer_size = sizeof(large_chunk->bytes);
-    }
   }
   if (!scanner.found()) {
     ConvertResult result;

@@ -62,7 +62,11 @@ class CheckBox {
 class OptionButton {
  public:
   virtual ~OptionButton() = default;
+  // Whether the option is set.
   virtual bool Value() const = 0;
+  // Sets or clears the option. Setting one clears the other three of its
+  // group; clearing the one that is set may be ignored, as an exclusive
+  // group of buttons ignores it.
   virtual void SetValue(bool value) = 0;
 };
 

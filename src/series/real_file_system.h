@@ -51,7 +51,7 @@ class RealFileSystem : public FileSystem {
       std::vector<const OpenFile*> files,
       std::function<void(const Status&)> then) override;
   // On POSIX systems, raises the process's own soft limit on open files
-  // towards its hard limit the first time, then offers half of what is
+  // towards its hard limit where it is lower, then offers half of what is
   // left above a reserve for the rest of the program.
   std::size_t OpenFileBudget() override;
   Status Close(OpenFile* file) override;

@@ -220,12 +220,9 @@ constexpr int kSyncThreads = 16;
 constexpr rlim_t kReservedDescriptors = 64;
 
 Status DataSync(const OpenFile& file) {
-#if defined(__APPLE__)
-  const int result = fsync(Descriptor(file));
-#else
-  const int result = fdatasync(Descriptor(file));
-#endif
-  if (result != 0) return PosixError("sync", file.path, errno);
+  if (fdatasync(Descriptor(file)) != 0) {
+    return PosixError("sync", file.path, errno);
+  }
   return Status();
 }
 
@@ -361,7 +358,11 @@ Status RealFileSystem::SyncDir(const std::string& dir) {
   const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return PosixError("open", dir, errno);
   Status status;
-  if (fsync(fd) != 0) status = PosixError("sync", dir, errno);
+  // Some file systems do not sync folders and say so: the renames then rest
+  // on the system's own writing back, as they must.
+  if (fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) {
+    status = PosixError("sync", dir, errno);
+  }
   close(fd);
   return status;
 }

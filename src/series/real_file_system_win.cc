@@ -432,11 +432,6 @@ Status RealFileSystem::Truncate(const OpenFile& file, std::uint64_t size) {
   return Status();
 }
 
-Status RealFileSystem::Sync(const OpenFile& file) {
-  if (!FlushFileBuffers(Handle(file))) return LastError("sync", file.path);
-  return Status();
-}
-
 namespace {
 
 // The threads that flush a batch at once.
@@ -455,6 +450,8 @@ Status Flush(const OpenFile& file) {
 }
 
 }  // namespace
+
+Status RealFileSystem::Sync(const OpenFile& file) { return Flush(file); }
 
 Status RealFileSystem::SyncFiles(const std::vector<const OpenFile*>& files) {
   // Windows has no one call for many files: the batch's handles are flushed

@@ -33,11 +33,13 @@ struct ListedFiles {
   }
   QString Shown(int index) const { return ShownName(Name(index)); }
   QStringList AllShown() const;
+  // The same names in the same order. The bytes alone, with the sizes, may
+  // split into other names, so where each name starts counts too.
   bool SameAs(const ListedFiles& other) const {
     return unreadable == other.unreadable && bytes == other.bytes &&
            std::equal(spans.begin(), spans.end(), other.spans.begin(),
                       other.spans.end(), [](const Span& a, const Span& b) {
-                        return a.size == b.size;
+                        return a.at == b.at && a.size == b.size;
                       });
   }
 

@@ -182,7 +182,8 @@ void MainWindow::createSeriesOptions() {
 }
 
 void MainWindow::optionSet(int row) {
-  if (!selection_) return;  // the start-up selection is still to come
+  // The start-up selection sets its option itself, then selects the row.
+  if (!selection_ || selection_->TargetSeriesCode().empty()) return;
   const std::string& target = selection_->TargetSeriesCode();
   if (target == kSeriesTable[row].code) return;
   if (converting_) {

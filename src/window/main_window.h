@@ -56,8 +56,8 @@ class MainWindow : public QWidget {
   void setTabOrder();
   void setAccessibleNames();
 
-  // The option of |row| became set without a click, as assistive tools set
-  // it: the target follows, except during a run, which keeps its own.
+  // The option of |row| became set, by a click, a key or an assistive tool:
+  // the target follows, except during a run, which keeps its own.
   void optionSet(int row);
   void convert();
   // When the open folder went away, moves the lists on to the nearest one

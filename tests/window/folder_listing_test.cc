@@ -126,6 +126,15 @@ TEST(FolderListingEdgeTest, NamesDifferingOnlyInCaseKeepAFixedOrder) {
                          "b.gns.car"}));
 }
 
+// A list is read again unless its names are the same: names that differ
+// may still lie in the same bytes, with the same sizes once sorted.
+TEST(FolderListingEdgeTest, OtherNamesInTheSameBytesAreNotTheSameList) {
+  const ListedFiles a_ba{"aba", {{0, 1}, {1, 2}}, {}};  // "a", "ba"
+  const ListedFiles ab_a{"aba", {{2, 1}, {0, 2}}, {}};  // "ab", "a"
+  EXPECT_FALSE(a_ba.SameAs(ab_a));
+  EXPECT_TRUE(a_ba.SameAs(ListedFiles(a_ba)));
+}
+
 // Hidden folders are listed, so the user can reach a game's files in one.
 TEST(FolderListingEdgeTest, ListsHiddenFolders) {
   TempDir folder;
