@@ -153,7 +153,10 @@ void DirectoryListBox::fill() {
                         : new QTreeWidgetItem(this, {name});
     item->setIcon(0, open_icon);
     item->setData(0, kPathRole, path);
-    item->setToolTip(0, QDir::toNativeSeparators(path));
+    // As text, even where a folder's name looks like markup.
+    item->setToolTip(0,
+                     QStringLiteral("<p style='white-space:pre'>%1</p>")
+                         .arg(QDir::toNativeSeparators(path).toHtmlEscaped()));
     item->setExpanded(true);
     parent = item;
   }

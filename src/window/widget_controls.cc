@@ -89,6 +89,8 @@ class PathMessageBox : public QMessageBox {
 void MessageBoxes::Show(const std::string& text) {
   PathMessageBox box(QMessageBox::NoIcon, kMessageTitle, QString(),
                      QMessageBox::Ok, parent_);
+  // A path may look like markup ("<b>", "&lt;"); it is shown as it is.
+  box.setTextFormat(Qt::PlainText);
   box.setText(Breakable(QString::fromStdString(text), box.fontMetrics()));
   box.exec();
 }

@@ -1,6 +1,7 @@
 #include "window/main_window.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -799,6 +800,12 @@ void MainWindowTest::aMessageShowsEveryLineWhole_data() {
     windows += "\\segment_segment_segment_" + QString::number(i);
   }
   QTest::newRow("short") << QString("Done Converting Car files") << true;
+  // A folder's name may look like markup; it is shown as it is.
+  QTest::newRow("markup in a path")
+      << QString(
+             "The folder /cars &lt;old> <b>new</b>/cars is no longer "
+             "there: it was renamed or removed.")
+      << true;
   QTest::newRow("Windows path")
       << "These car files were not converted:\n\na.gns.car: open " + windows +
              "\\a.gns.car: Access denied."
@@ -812,12 +819,15 @@ void MainWindowTest::aMessageShowsEveryLineWhole() {
   QFETCH(bool, as_given);
   MessageCatcher catcher;
   QString shown;
+  QString read;
   QString copied;
   catcher.on_box = [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     auto* label = box->findChild<QLabel*>("qt_msgbox_label");
     QVERIFY(label != nullptr);
     shown = label->text();
+    read =
+        QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
     const QRect drawn = label->fontMetrics().boundingRect(
         QRect(0, 0, label->width(), 1 << 20), Qt::TextWordWrap, shown);
     QVERIFY2(
@@ -830,6 +840,8 @@ void MainWindowTest::aMessageShowsEveryLineWhole() {
   olvesk::MessageBoxes(window_.get()).Show(text.toStdString());
   QCOMPARE(catcher.texts(), QStringList({text}));
   if (as_given) QCOMPARE(shown, text);
+  // What is drawn, as a screen reader is told it.
+  if (as_given) QCOMPARE(read, text);
 #if defined(Q_OS_WIN)
   QVERIFY2(copied.contains(text), qPrintable(copied));
 #endif
