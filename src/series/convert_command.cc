@@ -19,6 +19,27 @@ namespace {
 // How often the window is let answer while a run waits for a batch.
 constexpr std::chrono::milliseconds kAnswerEvery{50};
 
+// |line| with each character that would break it, a control character or a
+// Unicode line or paragraph separator, shown as "?": a file's name may hold
+// one, and the rest of its name would read as a line, and a file, of its own.
+std::string OneLine(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    const std::string_view next = line.substr(i + 1, 2);
+    if (c < 0x20 || c == 0x7F) {
+      shown += '?';
+    } else if (c == 0xE2 && (next == "\x80\xA8" || next == "\x80\xA9")) {
+      shown += '?';
+      i += 2;
+    } else {
+      shown += line[i];
+    }
+  }
+  return shown;
+}
+
 // What one run reports file by file: the files left with the new digit
 // under their old names first, as the ones to see to, then the files that
 // were not converted, each with the reason, and the converted files whose
@@ -63,7 +84,9 @@ class RunReport {
     std::vector<std::string> lines;  // the first kMaxReportedFiles
 
     void Add(const std::string& name, const std::string& reason) {
-      if (count++ < kMaxReportedFiles) lines.push_back(name + ": " + reason);
+      if (count++ < kMaxReportedFiles) {
+        lines.push_back(OneLine(name + ": " + reason));
+      }
     }
     // Names as many files as there is |*room| for, one at least.
     void AppendTo(std::string_view heading, std::string_view one_heading,

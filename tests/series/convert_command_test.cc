@@ -154,6 +154,23 @@ TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
   EXPECT_NE(messages_.shown_[0].find("and 3 more"), std::string::npos);
 }
 
+// A name that holds a line break is reported on one line: the rest of the
+// name never reads as another file, here one that was converted.
+TEST_F(ConvertCommandTest, ReportKeepsEachNameOnOneLine) {
+  for (const std::string breaks : {"\n", "\r", "\xE2\x80\xA8"}) {
+    SCOPED_TRACE(::testing::PrintToString(breaks));
+    messages_.shown_.clear();
+    Add("old" + breaks + "a.gns.car", "-");
+    Add("a.gns.car", "car_class=2");
+    Run(1);
+    ASSERT_EQ(messages_.shown_.size(), 2u);
+    EXPECT_NE(messages_.shown_[0].find("\nold?a.gns.car: "), std::string::npos)
+        << messages_.shown_[0];
+    std::filesystem::remove(Utf8Path(File("old" + breaks + "a.gns.car")));
+    std::filesystem::remove(Utf8Path(File("a.pta.car")));
+  }
+}
+
 // Cancel stops the run before the next file, and inside the scan of a big
 // file; every file is whole, and the message counts what was done.
 TEST_F(ConvertCommandTest, CancelStopsAfterTheFileInHandAndCounts) {
