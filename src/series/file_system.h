@@ -32,7 +32,10 @@ struct FileInfo {
 struct OpenFile {
   std::string path;
   std::intptr_t native = -1;  // a descriptor or a HANDLE, as the system has it
-  FileInfo info;              // of the open file, read when it was opened
+  // Where the system renames names, the folder it was opened in, held so
+  // that it is renamed there whatever its folder's path names by then.
+  std::intptr_t folder = -1;
+  FileInfo info;  // of the open file, read when it was opened
 };
 
 // The largest offset there is: no end known.

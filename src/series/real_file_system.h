@@ -1,8 +1,10 @@
 #ifndef OLVESK_SERIES_REAL_FILE_SYSTEM_H_
 #define OLVESK_SERIES_REAL_FILE_SYSTEM_H_
 
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "series/file_system.h"
 
@@ -59,6 +61,23 @@ class RealFileSystem : public FileSystem {
   Status SyncDir(const std::string& dir) override;
 
  private:
+#if !defined(_WIN32)
+  // A descriptor of the folder at |path|, opened now or shared with the
+  // files already open in it; -1, with errno set, when it cannot be opened.
+  // Each open file holds its folder so that it is renamed in the folder it
+  // was opened in, whatever that folder's path names by then.
+  int HoldFolder(const std::string& path);
+  // Lets go of a folder held by HoldFolder(), closing it with its last file.
+  void ReleaseFolder(int descriptor);
+
+  struct HeldFolder {
+    std::string path;
+    int descriptor;
+    int files;  // open files that hold it
+  };
+  std::mutex folders_mutex_;  // renames run on threads of their own
+  std::vector<HeldFolder> folders_;
+#endif
   const BatchSync batch_sync_;
 };
 

@@ -15,6 +15,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "series/real_file_system.h"
@@ -34,6 +35,26 @@ Status PosixError(const char* op, const std::string& path, int error) {
 }
 
 int Descriptor(const OpenFile& file) { return static_cast<int>(file.native); }
+int FolderDescriptor(const OpenFile& file) {
+  return static_cast<int>(file.folder);
+}
+
+// The name of |path| within its folder, and the folder: "." for a bare name.
+std::string NameIn(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+#if defined(O_PATH)
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
 FileInfo InfoOf(const struct stat& st) {
   FileInfo info;
@@ -94,7 +115,36 @@ Status RealFileSystem::Stat(const std::string& path, FileInfo* info) {
   return Status();
 }
 
+int RealFileSystem::HoldFolder(const std::string& path) {
+  std::lock_guard<std::mutex> lock(folders_mutex_);
+  for (HeldFolder& held : folders_) {
+    if (held.path == path) {
+      ++held.files;
+      return held.descriptor;
+    }
+  }
+  const int descriptor = open(path.c_str(), kFolderFlags);
+  if (descriptor >= 0) folders_.push_back({path, descriptor, 1});
+  return descriptor;
+}
+
+void RealFileSystem::ReleaseFolder(int descriptor) {
+  std::lock_guard<std::mutex> lock(folders_mutex_);
+  const auto held = std::find_if(
+      folders_.begin(), folders_.end(),
+      [&](const HeldFolder& h) { return h.descriptor == descriptor; });
+  if (held == folders_.end() || --held->files > 0) return;
+  close(held->descriptor);
+  folders_.erase(held);
+}
+
 Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
+  // The file is opened in its folder, and later renamed in that same
+  // folder, never in another that its folder's path (a link re-pointed, a
+  // folder swapped for another) has come to name meanwhile.
+  const int folder = HoldFolder(FolderOf(path));
+  if (folder < 0) return PosixError("open", path, errno);
+  const std::string name = NameIn(path);
   // O_NONBLOCK: a FIFO put in the file's place opens at once instead of
   // waiting for a writer; it is refused below. On a regular file the flag
   // changes nothing.
@@ -102,24 +152,31 @@ Status RealFileSystem::Open(const std::string& path, OpenFile* file) {
 #if defined(O_NOATIME)
   // Reading for the marker need not stamp the file as read, which costs a
   // write of its own; only the owner may ask for that.
-  int fd = open(path.c_str(), kFlags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), kFlags);
+  int fd = openat(folder, name.c_str(), kFlags | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = openat(folder, name.c_str(), kFlags);
 #else
-  const int fd = open(path.c_str(), kFlags);
+  const int fd = openat(folder, name.c_str(), kFlags);
 #endif
-  if (fd < 0) return PosixError("open", path, errno);
+  if (fd < 0) {
+    const int error = errno;
+    ReleaseFolder(folder);
+    return PosixError("open", path, error);
+  }
   struct stat st;
   if (fstat(fd, &st) != 0) {
     const int error = errno;
     close(fd);
+    ReleaseFolder(folder);
     return PosixError("open", path, error);
   }
   if (!S_ISREG(st.st_mode)) {
     close(fd);
+    ReleaseFolder(folder);
     return Status::Error("open", path, "it is not a plain file");
   }
   file->path = path;
   file->native = fd;
+  file->folder = folder;
   file->info = InfoOf(st);
   DiscountDosName(fd, path, &file->info);
   return Status();
@@ -336,6 +393,8 @@ std::size_t RealFileSystem::OpenFileBudget() {
 Status RealFileSystem::Close(OpenFile* file) {
   const int fd = Descriptor(*file);
   file->native = -1;
+  if (file->folder >= 0) ReleaseFolder(FolderDescriptor(*file));
+  file->folder = -1;
   // After close() fails the descriptor is gone all the same; retrying could
   // close a descriptor that another open() has since been given.
   if (close(fd) != 0 && errno != EINTR) {
@@ -346,8 +405,11 @@ Status RealFileSystem::Close(OpenFile* file) {
 
 Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
   // POSIX renames names, not open files: the caller has just checked that
-  // file->path still names this one.
-  if (rename(file->path.c_str(), to.c_str()) != 0) {
+  // file->path still names this one. Both names are taken in the folder
+  // the file was opened in.
+  const int folder = FolderDescriptor(*file);
+  if (renameat(folder, NameIn(file->path).c_str(), folder,
+               NameIn(to).c_str()) != 0) {
     return PosixError("rename", file->path, errno);
   }
   file->path = to;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "series/car_file.h"
@@ -241,6 +242,61 @@ INSTANTIATE_TEST_SUITE_P(Swaps, SwappedFileTest,
                          [](const auto& test) {
                            return std::string(test.param.name);
                          });
+
+#ifndef _WIN32
+// Runs |before| just before each rename, as another program might.
+class RenameHook : public FileSystemWrapper {
+ public:
+  RenameHook(FileSystem& target, std::function<void()> before)
+      : FileSystemWrapper(target), before_(std::move(before)) {}
+  Status Rename(OpenFile* file, const std::string& to) override {
+    before_();
+    return FileSystemWrapper::Rename(file, to);
+  }
+
+ private:
+  const std::function<void()> before_;
+};
+
+// Just before the rename, the folder's path comes to name another folder
+// with a car file of the same name: a link to the folder is pointed
+// elsewhere, or the folder is swapped for another. The file written is
+// renamed in its own folder; the other folder's file is never touched.
+TEST(SwappedFolderTest, RenamesTheFileWrittenInItsOwnFolder) {
+  for (const bool link : {true, false}) {
+    SCOPED_TRACE(link ? "link pointed elsewhere" : "folder swapped");
+    TempDir dir;
+    const std::string mine = dir.File("mine");
+    const std::string theirs = dir.File("theirs");
+    const std::string folder = link ? dir.File("cars") : mine;
+    fs::create_directories(Utf8Path(mine));
+    fs::create_directories(Utf8Path(theirs));
+    WriteFile(CarFilePath(mine, "a.gns.car"), "mine car_class=2");
+    WriteFile(CarFilePath(theirs, "a.gns.car"), "theirs car_class=2");
+    if (link) fs::create_directory_symlink(Utf8Path(mine), Utf8Path(folder));
+    RealFileSystem real;
+    RenameHook hook(real, [&] {
+      if (link) {
+        fs::remove(Utf8Path(folder));
+        fs::create_directory_symlink(Utf8Path(theirs), Utf8Path(folder));
+      } else {
+        fs::rename(Utf8Path(mine), Utf8Path(dir.File("moved")));
+        fs::rename(Utf8Path(theirs), Utf8Path(mine));
+      }
+    });
+
+    ConvertCarFile(hook, CarFilePath(folder, "a.gns.car"), "pta", '4');
+
+    const std::string mine_now = link ? mine : dir.File("moved");
+    const std::string theirs_now = link ? theirs : mine;
+    EXPECT_EQ(ReadFile(CarFilePath(mine_now, "a.pta.car")), "mine car_class=4");
+    EXPECT_FALSE(fs::exists(Utf8Path(CarFilePath(mine_now, "a.gns.car"))));
+    EXPECT_EQ(ReadFile(CarFilePath(theirs_now, "a.gns.car")),
+              "theirs car_class=2");
+    EXPECT_FALSE(fs::exists(Utf8Path(CarFilePath(theirs_now, "a.pta.car"))));
+  }
+}
+#endif
 
 // Makes |folder| with |count| car files f10.gns.car, f11.gns.car, ... in
 // it, and returns their names.
