@@ -157,7 +157,13 @@ TEST_F(ConvertCommandTest, ReportNamesTheFirstFilesAndCountsTheRest) {
 // A name that holds a line break is reported on one line: the rest of the
 // name never reads as another file, here one that was converted.
 TEST_F(ConvertCommandTest, ReportKeepsEachNameOnOneLine) {
-  for (const std::string breaks : {"\n", "\r", "\xE2\x80\xA8"}) {
+#ifdef _WIN32
+  // Windows names hold no control characters.
+  const std::vector<std::string> line_breaks = {"\xE2\x80\xA8"};
+#else
+  const std::vector<std::string> line_breaks = {"\n", "\r", "\xE2\x80\xA8"};
+#endif
+  for (const std::string& breaks : line_breaks) {
     SCOPED_TRACE(::testing::PrintToString(breaks));
     messages_.shown_.clear();
     Add("old" + breaks + "a.gns.car", "-");
