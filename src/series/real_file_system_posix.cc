@@ -24,8 +24,16 @@ namespace olvesk {
 namespace {
 
 // The one place an errno becomes a Status. The system's text for
-// ENAMETOOLONG speaks of a file name, but it is as often the whole path.
+// ENAMETOOLONG speaks of a file name, but it is as often the whole path;
+// EWOULDBLOCK comes from a non-blocking open of a file that another program
+// holds a lease on (a file server sharing the folder, say), which that
+// program is now asked to give up.
 Status PosixError(const char* op, const std::string& path, int error) {
+  if (error == EWOULDBLOCK) {
+    return Status::Error(op, path,
+                         "another program (a file server, perhaps) holds it "
+                         "for now; convert it again in a moment");
+  }
   if (error == ENAMETOOLONG) {
     return Status::Error(op, path,
                          "the path is too long for the system (" +

@@ -19,9 +19,11 @@
 #include "support/virtual_file_system.h"
 
 #if defined(__linux__)
+#include <fcntl.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #endif
 #ifndef _WIN32
@@ -58,6 +60,32 @@ TEST(SecondWindowTest, LeavesAFileAnotherConversionHoldsUntouched) {
   EXPECT_EQ(ReadFile(path), "car_class=2");
   EXPECT_EQ(ReadFile(dir.File("a.pta.car")), "<missing>");
 }
+
+#if defined(__linux__)
+// A file another program holds a lease on, as a file server does, is left
+// whole, and the report says to try again rather than a bare errno text.
+TEST(SecondWindowTest, LeavesALeasedFileWholeAndSaysToTryAgain) {
+  TempDir dir;
+  const std::string path = dir.File("a.gns.car");
+  WriteFile(path, "car_class=2");
+  const int holder = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(holder, 0);
+  signal(SIGIO, SIG_IGN);  // the holder is asked to give it up by signal
+  if (fcntl(holder, F_SETLEASE, F_RDLCK) != 0) {
+    close(holder);
+    GTEST_SKIP() << "no lease here: " << std::strerror(errno);
+  }
+
+  RealFileSystem real;
+  const ConvertResult result = ConvertCarFile(real, path, "pta", '4');
+  close(holder);
+
+  EXPECT_NE(result.status.reason().find("convert it again in a moment"),
+            std::string::npos)
+      << result.status.ToString();
+  EXPECT_EQ(ReadFile(path), "car_class=2");
+}
+#endif
 
 // On a drive that ignores letter case, A.gns.car and a.cts.car both become
 // the one file a.pta.car: converted in one run, the second must not replace
