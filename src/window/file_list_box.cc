@@ -40,8 +40,8 @@ FileListBox::FileListBox(QWidget* parent)
 
   settle_timer_.setSingleShot(true);
   settle_timer_.setInterval(kSettleMs);
-  connect(watcher_, &QFileSystemWatcher::directoryChanged, &settle_timer_,
-          qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this,
+          &FileListBox::folderChanged);
   connect(&settle_timer_, &QTimer::timeout, this, &FileListBox::followFolder);
 }
 
@@ -91,7 +91,21 @@ void FileListBox::resumeFollowing() {
   following_ = true;
   // A change may have come after the run's last re-read, while its message
   // was open: it is followed now.
-  if (std::exchange(changed_while_paused_, false)) settle_timer_.start();
+  if (std::exchange(changed_while_paused_, false)) {
+    burst_.start();
+    settle_timer_.start();
+  }
+}
+
+void FileListBox::folderChanged() {
+  if (!settle_timer_.isActive()) {
+    burst_.start();
+  } else if (burst_.elapsed() + kSettleMs >= kLongestWaitMs) {
+    // A folder that never goes quiet, as when another program touches a
+    // file in it every few moments, is still followed.
+    return;
+  }
+  settle_timer_.start();
 }
 
 void FileListBox::watch() {

@@ -2,6 +2,7 @@
 #define OLVESK_WINDOW_FILE_LIST_BOX_H_
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QListView>
 #include <QString>
 #include <QTimer>
@@ -36,8 +37,9 @@ class ListedFilesModel : public QAbstractListModel {
 // shown keep it quick with a hundred thousand names.
 //
 // It also follows its folder: when other programs add, remove or rename
-// files there, it re-reads the folder once the burst of changes is over,
-// keeping the highlighted entry, unless following is paused.
+// files there, it re-reads the folder once the burst of changes is over, or
+// at the latest kLongestWaitMs into a burst that does not end, keeping the
+// highlighted entry, unless following is paused.
 class FileListBox : public QListView, public FileList {
   Q_OBJECT
 
@@ -57,6 +59,8 @@ class FileListBox : public QListView, public FileList {
 
   // How long the folder must be quiet before it is re-read.
   static constexpr int kSettleMs = 200;
+  // How long a burst of changes that goes on may keep it from re-reading.
+  static constexpr int kLongestWaitMs = 1000;
 
   // The folder's name no longer leads to a folder: it was renamed or
   // removed, or a folder above it was.
@@ -93,11 +97,13 @@ class FileListBox : public QListView, public FileList {
 
  private:
   void watch();
+  void folderChanged();
   void followFolder();
 
   ListedFilesModel* model_;
   QFileSystemWatcher* watcher_;
   QTimer settle_timer_;
+  QElapsedTimer burst_;  // since the first change not yet followed
   bool following_ = true;
   bool changed_while_paused_ = false;
   QString folder_;

@@ -152,6 +152,7 @@ class MainWindowTest : public QObject {
   void controlsMatchTheLayoutTable();
   void tabOrderRunsFromTheButtonThroughTheOptions();
   void fileListFollowsChangesMadeByOthersInOneReRead();
+  void fileListFollowsAFolderThatNeverGoesQuiet();
   void aDroppedFolderOpensInTheDirectoryList();
   void everyControlHasAnAccessibleName();
   void convertButtonWorksFromTheKeyboard();
@@ -498,6 +499,21 @@ void MainWindowTest::fileListFollowsChangesMadeByOthersInOneReRead() {
   QCOMPARE(rereads.count(), 1);
   QVERIFY(!list->names().contains("a.cup.car"));
   QCOMPARE(list->FileName(), std::string("c.cts.car"));
+}
+
+void MainWindowTest::fileListFollowsAFolderThatNeverGoesQuiet() {
+  olvesk::FileListBox* list = window_->fileList();
+  // Another program makes and removes a file of its own, more often than
+  // the list waits for quiet, until the test ends.
+  const QString busy = folder_ + "/busy.txt";
+  QTimer noise;
+  QObject::connect(&noise, &QTimer::timeout, [&busy] {
+    if (!QFile::remove(busy)) Write(busy, "x");
+  });
+  noise.start(olvesk::FileListBox::kSettleMs / 4);
+  Write(folder_ + "/new.gns.car", "car_class=2");
+  QVERIFY(QTest::qWaitFor(
+      [list] { return list->names().contains("new.gns.car"); }));
 }
 
 void MainWindowTest::aDroppedFolderOpensInTheDirectoryList() {
