@@ -131,16 +131,19 @@ void FileListBox::followFolder() {
   ListedFiles files = ListMatchingFiles(folder_, pattern_);
   // Only files the list does not show changed: it stays as it is.
   if (files.SameAs(model_->files())) return;
-  // Found again by its bytes: two names may be shown alike.
+  // Found again by their bytes: two names may be shown alike. The view
+  // stays on the rows the user scrolled to, not on the highlighted one.
   const std::string highlighted = FileName();
+  const QModelIndex top = indexAt(QPoint(0, 0));
+  const std::string top_name = top.isValid() ? List(top.row()) : std::string();
   model_->setFiles(std::move(files));
-  if (highlighted.empty()) return;
+  int top_row = -1;
   for (int row = 0; row < ListCount(); ++row) {
-    if (model_->files().Name(row) == highlighted) {
-      SetListIndex(row);
-      return;
-    }
+    const std::string_view name = model_->files().Name(row);
+    if (!highlighted.empty() && name == highlighted) SetListIndex(row);
+    if (!top_name.empty() && name == top_name) top_row = row;
   }
+  if (top_row >= 0) scrollTo(model_->index(top_row), PositionAtTop);
 }
 
 QStringList FileListBox::names() const { return model_->files().AllShown(); }

@@ -153,6 +153,7 @@ class MainWindowTest : public QObject {
   void tabOrderRunsFromTheButtonThroughTheOptions();
   void fileListFollowsChangesMadeByOthersInOneReRead();
   void fileListFollowsAFolderThatNeverGoesQuiet();
+  void fileListFollowingChangesKeepsTheRowsInSight();
   void aDroppedFolderOpensInTheDirectoryList();
   void everyControlHasAnAccessibleName();
   void convertButtonWorksFromTheKeyboard();
@@ -514,6 +515,27 @@ void MainWindowTest::fileListFollowsAFolderThatNeverGoesQuiet() {
   Write(folder_ + "/new.gns.car", "car_class=2");
   QVERIFY(QTest::qWaitFor(
       [list] { return list->names().contains("new.gns.car"); }));
+}
+
+void MainWindowTest::fileListFollowingChangesKeepsTheRowsInSight() {
+  olvesk::FileListBox* list = window_->fileList();
+  for (int i = 0; i < 100; ++i) {
+    Write(folder_ + QString("/m%1.gns.car").arg(i, 3, 10, QChar('0')), "");
+  }
+  list->Refresh();
+  list->SetListIndex(0);
+  const std::string highlighted = list->FileName();
+  list->scrollToBottom();
+  const auto top = [list] { return list->indexAt(QPoint(0, 0)).data(); };
+  const QVariant in_sight = top();
+  QVERIFY(in_sight.isValid());
+
+  // Above both, so that every row moves down one.
+  Write(folder_ + "/0.cts.car", "");
+  QVERIFY(
+      QTest::qWaitFor([list] { return list->names().contains("0.cts.car"); }));
+  QCOMPARE(list->FileName(), highlighted);
+  QCOMPARE(top(), in_sight);
 }
 
 void MainWindowTest::aDroppedFolderOpensInTheDirectoryList() {
