@@ -235,8 +235,11 @@ void MainWindow::createLists(const QString& start_folder) {
   dir1_->setGeometry(TwipsRect(120, 3240, 2892, 4608));
   connect(dir1_, &DirectoryListBox::pathChanged, this,
           [this] { file1_->setFolder(dir1_->folder()); });
-  connect(dir1_, &DirectoryListBox::entryClicked, this,
-          [this] { file1_->setFolder(dir1_->folder()); });
+  // A folder renamed away unseen, as by a program in the background, is
+  // left for the nearest one above it rather than shown as unreadable.
+  connect(dir1_, &DirectoryListBox::entryClicked, this, [this] {
+    if (!leaveGoneFolder()) file1_->setFolder(dir1_->folder());
+  });
   connect(file1_, &FileListBox::folderWentAway, this,
           &MainWindow::leaveGoneFolder);
   dir1_->setFolder(start_folder);

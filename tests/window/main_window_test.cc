@@ -828,6 +828,12 @@ void MainWindowTest::aFolderGoneBeforeThePressIsNamedAndLeft() {
   (void)QTest::qWaitFor(
       [this, &both] { return window_->fileList()->names() == both; });
   QCOMPARE(window_->fileList()->names(), both);
+
+  // Renamed unseen, then clicked in the folder list: the lists move on too.
+  QVERIFY(QDir().rename(deeper, folder_ + "/gone"));
+  clickDirItem(window_->directoryList()->currentItem(), false);
+  QCOMPARE(window_->directoryList()->folder(), folder_ + "/sub");
+  QCOMPARE(window_->fileList()->folder(), folder_ + "/sub");
 }
 
 void MainWindowTest::aMessageShowsEveryLineWhole_data() {
