@@ -97,8 +97,7 @@ bool SyncfsFlushesTheDisk(unsigned long file_system_type);
 
 #if defined(_WIN32)
 // |path| in the UTF-16 form that the wide Win32 calls take, in the "\\?\"
-// form where it is too long for them otherwise; empty where |path| is not
-// valid UTF-8.
+// form where it is absolute; empty where |path| is not valid UTF-8.
 std::wstring SystemPath(const std::string& path);
 #endif
 

@@ -80,26 +80,27 @@ Status Widen(const char* op, const std::string& path, std::wstring* wide) {
   wide->resize(static_cast<std::size_t>(size));
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
                       static_cast<int>(path.size()), wide->data(), size);
-  // A path longer than the old limit of MAX_PATH characters reaches the file
-  // only in the "\\?\" form, which the system takes as it is: with
-  // backslashes and nothing to resolve.
-  if (wide->size() >= MAX_PATH - 12) {
-    std::replace(wide->begin(), wide->end(), L'/', L'\\');
-    const bool drive =
-        wide->size() > 2 && (*wide)[1] == L':' && (*wide)[2] == L'\\';
-    const bool unc =
-        wide->starts_with(L"\\\\") && !wide->starts_with(L"\\\\?\\");
-    // Nothing folds a doubled separator in that form, as after a drive
-    // root joined with a name.
-    const auto doubled = std::unique(
-        wide->begin() + 2, wide->end(),
-        [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; });
-    wide->erase(doubled, wide->end());
-    if (drive) {
-      wide->insert(0, L"\\\\?\\");
-    } else if (unc) {
-      wide->replace(0, 2, L"\\\\?\\UNC\\");
-    }
+  // An absolute path goes in the "\\?\" form, which the system takes as it
+  // is: it then reaches a file beyond the old limit of MAX_PATH characters,
+  // and the names it would otherwise read as something else are the files
+  // they name: "nul.gns.car" as no device, a folder "cars." as no "cars".
+  // That form wants backslashes and has nothing resolved.
+  std::replace(wide->begin(), wide->end(), L'/', L'\\');
+  const bool drive =
+      wide->size() > 2 && (*wide)[1] == L':' && (*wide)[2] == L'\\';
+  const bool unc = wide->size() > 2 && wide->starts_with(L"\\\\") &&
+                   (*wide)[2] != L'?' && (*wide)[2] != L'.';
+  if (!drive && !unc) return Status();
+  // Nothing folds a doubled separator in that form, as after a drive root
+  // joined with a name.
+  const auto doubled = std::unique(
+      wide->begin() + 2, wide->end(),
+      [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; });
+  wide->erase(doubled, wide->end());
+  if (drive) {
+    wide->insert(0, L"\\\\?\\");
+  } else {
+    wide->replace(0, 2, L"\\\\?\\UNC\\");
   }
   return Status();
 }

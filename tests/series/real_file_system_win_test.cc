@@ -142,6 +142,25 @@ TEST_F(WindowsConvertTest, ConvertsAFileOnAPathLongerThanMaxPath) {
   // The folder is left to TempDir, as far as it reaches.
 }
 
+// A name the system would take for a device unless given as it is: the
+// file converts as the file it is.
+TEST_F(WindowsConvertTest, ConvertsAFileNamedLikeADevice) {
+  const std::filesystem::path as_is = L"\\\\?\\" + dir_.path().wstring();
+  for (const std::string base : {"nul", "CON"}) {
+    WriteFile(Utf8String(as_is / (base + ".gns.car")), "car_class=2");
+
+    const ConvertResult result =
+        ConvertCarFile(fs_, dir_.File(base + ".gns.car"), "pta", '4');
+
+    EXPECT_TRUE(result.converted()) << base << ": " << result.status.ToString();
+    EXPECT_EQ(ReadFile(Utf8String(as_is / (base + ".pta.car"))), "car_class=4");
+    // TempDir, which goes by the plain names, would reach the device.
+    for (const char* code : {".gns.car", ".pta.car"}) {
+      std::filesystem::remove(as_is / (base + code));
+    }
+  }
+}
+
 struct TargetCase {
   const char* name;
   bool exists;
