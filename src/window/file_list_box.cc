@@ -91,10 +91,7 @@ void FileListBox::resumeFollowing() {
   following_ = true;
   // A change may have come after the run's last re-read, while its message
   // was open: it is followed now.
-  if (std::exchange(changed_while_paused_, false)) {
-    burst_.start();
-    settle_timer_.start();
-  }
+  if (std::exchange(changed_while_paused_, false)) folderChanged();
 }
 
 void FileListBox::folderChanged() {

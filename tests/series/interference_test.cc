@@ -271,21 +271,6 @@ INSTANTIATE_TEST_SUITE_P(Swaps, SwappedFileTest,
                            return std::string(test.param.name);
                          });
 
-#ifndef _WIN32
-// Runs |before| just before each rename, as another program might.
-class RenameHook : public FileSystemWrapper {
- public:
-  RenameHook(FileSystem& target, std::function<void()> before)
-      : FileSystemWrapper(target), before_(std::move(before)) {}
-  Status Rename(OpenFile* file, const std::string& to) override {
-    before_();
-    return FileSystemWrapper::Rename(file, to);
-  }
-
- private:
-  const std::function<void()> before_;
-};
-
 // Just before the rename, the folder's path comes to name another folder
 // with a car file of the same name: a link to the folder is pointed
 // elsewhere, or the folder is swapped for another. The file written is
@@ -302,8 +287,10 @@ TEST(SwappedFolderTest, RenamesTheFileWrittenInItsOwnFolder) {
     WriteFile(CarFilePath(mine, "a.gns.car"), "mine car_class=2");
     WriteFile(CarFilePath(theirs, "a.gns.car"), "theirs car_class=2");
     if (link) fs::create_directory_symlink(Utf8Path(mine), Utf8Path(folder));
+    const std::string path = CarFilePath(folder, "a.gns.car");
     RealFileSystem real;
-    RenameHook hook(real, [&] {
+    // After the look at the old name that comes right before the rename.
+    MeddlingFileSystem meddling(real, path, 2, [&] {
       if (link) {
         fs::remove(Utf8Path(folder));
         fs::create_directory_symlink(Utf8Path(theirs), Utf8Path(folder));
@@ -313,7 +300,7 @@ TEST(SwappedFolderTest, RenamesTheFileWrittenInItsOwnFolder) {
       }
     });
 
-    ConvertCarFile(hook, CarFilePath(folder, "a.gns.car"), "pta", '4');
+    ConvertCarFile(meddling, path, "pta", '4');
 
     const std::string mine_now = link ? mine : dir.File("moved");
     const std::string theirs_now = link ? theirs : mine;
@@ -324,7 +311,6 @@ TEST(SwappedFolderTest, RenamesTheFileWrittenInItsOwnFolder) {
     EXPECT_FALSE(fs::exists(Utf8Path(CarFilePath(theirs_now, "a.pta.car"))));
   }
 }
-#endif
 
 // Makes |folder| with |count| car files f10.gns.car, f11.gns.car, ... in
 // it, and returns their names.
