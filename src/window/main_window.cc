@@ -166,14 +166,16 @@ void MainWindow::createSeriesOptions() {
     option->setGeometry(TwipsRect(5520, kOptionTops[row] - kOptionMargin, 732,
                                   192 + 2 * kOptionMargin));
     // A click selects its row, also the row already chosen, which re-reads
-    // the list; a toggle without a click selects it too, once.
+    // the list; a toggle without a click selects it too, once. During a run
+    // neither does: a screen reader's press still clicks an option then,
+    // and optionSet() has already put the run's own back.
     connect(option, &QRadioButton::pressed, this,
             [this] { selected_by_toggle_ = -1; });
     connect(option, &QRadioButton::toggled, this, [this, row](bool on) {
       if (on) optionSet(row);
     });
     connect(option, &QRadioButton::clicked, this, [this, row] {
-      if (std::exchange(selected_by_toggle_, -1) != row) {
+      if (std::exchange(selected_by_toggle_, -1) != row && !converting_) {
         selection_->Select(row);
       }
     });
