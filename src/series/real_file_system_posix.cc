@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,6 +23,10 @@
 
 namespace olvesk {
 namespace {
+
+// Every offset goes to the system as an off_t.
+static_assert(sizeof(off_t) >= sizeof(std::int64_t),
+              "build with _FILE_OFFSET_BITS=64");
 
 // The one place an errno becomes a Status. The system's text for
 // ENAMETOOLONG speaks of a file name, but it is as often the whole path;
