@@ -216,11 +216,20 @@ class BatchedRun {
   }
 
   // Tells a file that went away from a folder that did. A folder reached
-  // through a link is there while the link is.
+  // through a link is there while the link leads to a folder.
   bool FolderGone() {
     FileInfo now;
-    return fs_.Stat(folder_, &now).ok() &&
-           now.kind != FileInfo::Kind::kDirectory &&
+    if (!fs_.Stat(folder_, &now).ok()) return false;
+#ifndef _WIN32
+    // "." in it is the folder the link leads to, or nothing once that
+    // folder was renamed or removed. Windows takes "." in a path as a
+    // name, so there a junction counts as the folder.
+    if (now.kind == FileInfo::Kind::kSymlink &&
+        !fs_.Stat(CarFilePath(folder_, "."), &now).ok()) {
+      return false;
+    }
+#endif
+    return now.kind != FileInfo::Kind::kDirectory &&
            now.kind != FileInfo::Kind::kSymlink;
   }
 

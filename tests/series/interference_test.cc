@@ -328,29 +328,38 @@ std::vector<std::string> WriteCarFiles(const std::string& folder, int count) {
 // message that names the folder and counts the files, instead of calling
 // every file after it gone and the run a success.
 TEST(VanishingFolderTest, StopsTheRunWithOneMessage) {
-  TempDir root;
-  const std::string folder = Utf8String(root.path() / "cars");
-  const std::vector<std::string> names = WriteCarFiles(folder, 20);
-  // Right after the last file of the first batch is renamed, while the
-  // second waits for its renames.
-  RealFileSystem real;
-  MeddlingFileSystem meddling(real, CarFilePath(folder, "f25.pta.car"), 1, [&] {
-    fs::rename(Utf8Path(folder), root.path() / "renamed");
-  });
-  EXPECT_EQ(ModifyAll(meddling, folder, names),
-            std::vector<std::string>{
-                "The folder " + folder +
-                " was renamed or removed while its car files were being "
-                "converted, so the run stopped there.\n\n16 car files "
-                "converted, 0 not converted, 4 not tried.\n\nThe system "
-                "could not confirm that the new names of the converted "
-                "files are safely on disk: if the power fails now, some may "
-                "come back under their old names with the new class digit. "
-                "Converting them again finishes them."});
-  const fs::path renamed = root.path() / "renamed";
-  EXPECT_EQ(ReadFile(Utf8String(renamed / "f25.pta.car")), "car_class=4");
-  EXPECT_EQ(ReadFile(Utf8String(renamed / "f26.gns.car")), "car_class=2");
-  EXPECT_EQ(ReadFile(Utf8String(renamed / "f28.gns.car")), "car_class=2");
+  // Also through a link to the folder, which then leads nowhere.
+  for (const bool through_link : {false, true}) {
+    SCOPED_TRACE(through_link ? "through a link" : "the folder itself");
+    TempDir root;
+    const fs::path cars = root.path() / "cars";
+    const std::vector<std::string> names = WriteCarFiles(Utf8String(cars), 20);
+    std::string folder = Utf8String(cars);
+    if (through_link) {
+      folder = Utf8String(root.path() / "linked");
+      fs::create_directory_symlink(cars, Utf8Path(folder));
+    }
+    // Right after the last file of the first batch is renamed, while the
+    // second waits for its renames.
+    RealFileSystem real;
+    MeddlingFileSystem meddling(
+        real, CarFilePath(folder, "f25.pta.car"), 1,
+        [&] { fs::rename(cars, root.path() / "renamed"); });
+    EXPECT_EQ(ModifyAll(meddling, folder, names),
+              std::vector<std::string>{
+                  "The folder " + folder +
+                  " was renamed or removed while its car files were being "
+                  "converted, so the run stopped there.\n\n16 car files "
+                  "converted, 0 not converted, 4 not tried.\n\nThe system "
+                  "could not confirm that the new names of the converted "
+                  "files are safely on disk: if the power fails now, some "
+                  "may come back under their old names with the new class "
+                  "digit. Converting them again finishes them."});
+    const fs::path renamed = root.path() / "renamed";
+    EXPECT_EQ(ReadFile(Utf8String(renamed / "f25.pta.car")), "car_class=4");
+    EXPECT_EQ(ReadFile(Utf8String(renamed / "f26.gns.car")), "car_class=2");
+    EXPECT_EQ(ReadFile(Utf8String(renamed / "f28.gns.car")), "car_class=2");
+  }
 }
 
 // The drive is pulled in the middle of a batch's renames: the folder is gone
