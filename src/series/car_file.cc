@@ -184,10 +184,13 @@ ConvertResult WriteDigit(FileSystem& fs, PendingFile* pending,
   bool locked = false;
   Status status = fs.TryLock(*file, &locked);
   if (!status.ok()) return Failed(status);
+  // Any program may take the same lock: on Linux one that shares the file
+  // out, or a script run under flock(1).
   if (!locked) {
-    return Failed(Status::Error(
-        "open", path,
-        "another Olvesk window is converting it; it was left to that window"));
+    return Failed(Status::Error("open", path,
+                                "another Olvesk window is converting it, or "
+                                "another program has locked it; it was left "
+                                "as it is"));
   }
   status = CheckOpenFile(fs, *file);
   if (!status.ok()) return Failed(status);
