@@ -116,9 +116,27 @@ set(CPACK_NSIS_MUI_UNIICON ${OLVESK_ICO})
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+# A running olvesk.exe and the DLLs it has loaded can be neither replaced
+# nor removed: the installer would skip them, silently under /S, and the
+# uninstaller would take the entry in the list of installed programs away
+# and leave them behind. Both first ask for the program to be closed, and
+# change nothing when it is not (exit code 2 under /S).
+set(olvesk_running_check
+    "olvesk_running_check:
+  ClearErrors
+  IfFileExists '$INSTDIR\\\\olvesk.exe' 0 olvesk_not_running
+  FileOpen $0 '$INSTDIR\\\\olvesk.exe' a
+  IfErrors 0 olvesk_closed
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION 'Olvesk is running from $INSTDIR. Close it, then click Retry.' /SD IDCANCEL IDRETRY olvesk_running_check
+  Abort 'Olvesk is running.'
+  olvesk_closed:
+  FileClose $0
+  olvesk_not_running:")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "${olvesk_running_check}")
 # The uninstaller leaves no empty key of ours behind.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
-    "DeleteRegKey SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}\\\\Olvesk'
+    "${olvesk_running_check}
+  DeleteRegKey SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}\\\\Olvesk'
   DeleteRegKey /ifempty SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}'")
 # A 64-bit installer, which also writes the 64-bit registry view. Wine runs it
 # without its 32-bit half.
