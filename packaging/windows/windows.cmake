@@ -141,3 +141,8 @@ set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
 # A 64-bit installer, which also writes the 64-bit registry view. Wine runs it
 # without its 32-bit half.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# An upgrade goes into the folder the program was installed in, where the
+# old uninstaller, which cannot remove itself while it runs, is replaced;
+# elsewhere that folder would be left holding it.
+string(APPEND CPACK_NSIS_DEFINES
+       "\nInstallDirRegKey HKLM 'Software\\\\${CPACK_PACKAGE_VENDOR}\\\\Olvesk' ''")
