@@ -107,6 +107,10 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Olvesk)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Olvesk)
 set(CPACK_PACKAGE_EXECUTABLES olvesk Olvesk)
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+# CPack's uninstaller removes the program's shortcut from the default Start
+# menu folder only; this removes it from the one chosen at install time too
+# (the template gives it there as $MUI_TEMP), so that the folder goes.
+set(CPACK_NSIS_DELETE_ICONS_EXTRA "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\Olvesk.lnk'")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_PACKAGE_NAME Olvesk)
 set(CPACK_NSIS_DISPLAY_NAME Olvesk)
