@@ -205,6 +205,7 @@ void MainWindow::createConvertRow() {
   command1_->setGeometry(TwipsRect(360, 2760, 2052, 372));
   // Enter presses it too, as on Windows, not only Space.
   command1_->setAutoDefault(true);
+  IgnoreHeldKeys(command1_);
   connect(command1_, &QPushButton::clicked, this, &MainWindow::convert);
 
   check1_ = new ModifyAllCheckBox(tr("Modify All?"), this);

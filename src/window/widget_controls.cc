@@ -84,7 +84,23 @@ class PathMessageBox : public QMessageBox {
   }
 };
 
+// Drops the auto-repeated presses of a key on the objects it watches.
+class HeldKeyFilter : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    return event->type() == QEvent::KeyPress &&
+           static_cast<QKeyEvent*>(event)->isAutoRepeat();
+  }
+};
+
 }  // namespace
+
+void IgnoreHeldKeys(QWidget* widget) {
+  widget->installEventFilter(new HeldKeyFilter(widget));
+}
 
 void MessageBoxes::Show(const std::string& text) {
   PathMessageBox box(QMessageBox::NoIcon, kMessageTitle, QString(),
@@ -92,6 +108,9 @@ void MessageBoxes::Show(const std::string& text) {
   // A path may look like markup ("<b>", "&lt;"); it is shown as it is.
   box.setTextFormat(Qt::PlainText);
   box.setText(Breakable(QString::fromStdString(text), box.fontMetrics()));
+  // Enter reaches the OK button, which has the focus; Escape the box.
+  IgnoreHeldKeys(&box);
+  IgnoreHeldKeys(box.button(QMessageBox::Ok));
   box.exec();
 }
 

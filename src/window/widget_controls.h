@@ -35,7 +35,15 @@ class SeriesOptionButton : public QRadioButton, public OptionButton {
   void SetValue(bool value) override { setChecked(value); }
 };
 
-// Modal message boxes over |parent|: one OK button, no icon.
+// Makes |widget| drop the auto-repeat of a key held down on it; only a
+// fresh press reaches it. A key held a moment too long, such as the Enter
+// that pressed the convert button or the progress dialog's Cancel, then
+// neither closes the run's message unread nor, once that has closed, presses
+// the convert button again.
+void IgnoreHeldKeys(QWidget* widget);
+
+// Modal message boxes over |parent|: one OK button, no icon. A key held down
+// from before one opened does not close it.
 class MessageBoxes : public MessageBox {
  public:
   explicit MessageBoxes(QWidget* parent) : parent_(parent) {}

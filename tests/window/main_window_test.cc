@@ -157,6 +157,7 @@ class MainWindowTest : public QObject {
   void aDroppedFolderOpensInTheDirectoryList();
   void everyControlHasAnAccessibleName();
   void convertButtonWorksFromTheKeyboard();
+  void aKeyHeldDownNeitherClosesAMessageNorStartsAnotherRun();
   void clicksDuringARunChangeNothing();
   void everyWayOutOfTheProgressDialogCancels();
   void aCancelledRunLeavesEveryFileWhole_data();
@@ -599,6 +600,35 @@ void MainWindowTest::convertButtonWorksFromTheKeyboard() {
                                          "Done Converting Car files"}));
   QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
   QCOMPARE(Read(folder_ + "/c.pta.car"), QString("name=x\ncar_class=4\n"));
+}
+
+void MainWindowTest::aKeyHeldDownNeitherClosesAMessageNorStartsAnotherRun() {
+  // The press that follows the first, for as long as the key stays down.
+  const auto hold = [](QWidget* widget, Qt::Key key) {
+    QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(widget, &repeat);
+  };
+  SetActiveWindow(window_.get());
+  auto* button = qobject_cast<QPushButton*>(control("Command1"));
+  window_->fileList()->SetListIndex(1);
+  MessageCatcher catcher;
+  bool message_stayed = false;
+  catcher.on_box = [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    hold(box->button(QMessageBox::Ok), Qt::Key_Return);
+    hold(box, Qt::Key_Escape);
+    QTest::qWait(50);
+    message_stayed = QApplication::activeModalWidget() == box;
+  };
+  QTest::keyClick(button, Qt::Key_Return);
+  // The Enter that closed the message, still down, reaches the button.
+  hold(button, Qt::Key_Return);
+  hold(button, Qt::Key_Enter);
+  QTest::qWait(50);
+
+  QVERIFY(message_stayed);
+  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+  QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
 }
 
 // A window over |fs| on the test folder with |files| more car files to
