@@ -211,6 +211,13 @@ void MainWindow::createConvertRow() {
   check1_ = new ModifyAllCheckBox(tr("Modify All?"), this);
   check1_->setObjectName("Check1");
   check1_->setGeometry(TwipsRect(2520, 2760, 1572, 372));
+  // A screen reader's toggle or press still reaches it during a run, which
+  // keeps the mode it was started with; so does the box.
+  connect(check1_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!converting_) return;
+    const QSignalBlocker blocker(check1_);
+    check1_->setChecked(!on);
+  });
 }
 
 void MainWindow::createLists(const QString& start_folder) {
