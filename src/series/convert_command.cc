@@ -454,17 +454,19 @@ void ConvertCommand::Run(std::string target_code, char target_digit) {
   const Stop stop = run.Convert();
   if (!names.empty()) progress_.End();
 
-  // Finish: the list shows what is there now, files left over are named,
-  // the renames are made durable, and the user learns how the run ended.
+  // Finish: the renames are made durable before any message waits on the
+  // user, the list shows what is there now, files left over are named, and
+  // the user learns how the run ended.
   const int converted = run.converted();
+  Status dir_synced;
+  if (converted > 0 && stop != Stop::kFolderGone) {
+    dir_synced = fs_.SyncDir(folder);
+  }
   if (stop == Stop::kNone || converted > 0) file_list_.Refresh();
   run.report().ShowIn(messages_);
-  if (converted > 0 && stop != Stop::kFolderGone) {
-    const Status dir_synced = fs_.SyncDir(folder);
-    if (!dir_synced.ok()) {
-      messages_.Show(NotSyncedMessage(converted) + "\n\n" +
-                     dir_synced.ToString());
-    }
+  if (!dir_synced.ok()) {
+    messages_.Show(NotSyncedMessage(converted) + "\n\n" +
+                   dir_synced.ToString());
   }
   switch (stop) {
     case Stop::kNone:

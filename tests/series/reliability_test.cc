@@ -149,10 +149,20 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepCase{"ModifyAllFailAlways", true, Mode::kAlways}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Notes in |log| that a message is shown, among the file calls.
+class LoggingMessageBox : public MessageBox {
+ public:
+  explicit LoggingMessageBox(std::vector<std::string>& log) : log_(log) {}
+  void Show(const std::string&) override { log_.push_back("message"); }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
 // A run writes the digits of a batch of files, makes them durable in one
 // step, and only then renames the files it holds open; the folder is synced
-// once, after the last rename. So after a power cut a file is whole under
-// its old name or its new one.
+// once, after the last rename, and before any message waits on the user.
+// So after a power cut a file is whole under its old name or its new one.
 TEST(DurabilityTest, SyncsTheBatchBeforeItsRenamesAndTheFolderAfterTheLast) {
   VirtualFileSystem vfs;
   const std::string folder = "/sim/cup/cars";
@@ -165,22 +175,27 @@ TEST(DurabilityTest, SyncsTheBatchBeforeItsRenamesAndTheFolderAfterTheLast) {
   vfs.Create(a, "car_class=2\n");
   vfs.Create(b, "car_class=");
   vfs.Create(c, "no class entry");
-  ModifyAll(vfs, folder, {"a.gns.car", "b.cts.car", "c.gns.car"});
+  FakeDirectoryList dir_list;
+  dir_list.path_ = folder;
+  FakeFileList file_list;
+  file_list.names_ = {"a.gns.car", "b.cts.car", "c.gns.car"};
+  FakeCheckBox modify_all;
+  modify_all.value_ = 1;
+  LoggingMessageBox messages(vfs.log_);
+  FakeProgress progress;
+  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
+      .Run("pta", '4');
 
-  EXPECT_EQ(vfs.log_, (std::vector<std::string>{
-                          "open " + a,
-                          "write " + a + " @10 4",
-                          "open " + b,
-                          "write " + b + " @10 4",
-                          "open " + c,
-                          "close " + c,
-                          "syncfiles " + a + " " + b,
-                          "rename " + a + " " + a_new,
-                          "close " + a_new,
-                          "rename " + b + " " + b_new,
-                          "close " + b_new,
-                          "syncdir " + folder,
-                      }));
+  EXPECT_EQ(vfs.log_,
+            (std::vector<std::string>{
+                "open " + a, "write " + a + " @10 4", "open " + b,
+                "write " + b + " @10 4", "open " + c, "close " + c,
+                "syncfiles " + a + " " + b, "rename " + a + " " + a_new,
+                "close " + a_new, "rename " + b + " " + b_new, "close " + b_new,
+                "syncdir " + folder,
+                "message",  // c has no class entry
+                "message",  // done
+            }));
 }
 
 // Allows a few files open at once and notes the most that were. Its batch
