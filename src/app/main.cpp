@@ -6,6 +6,7 @@
 
 #include "series/real_file_system.h"
 #include "window/main_window.h"
+#include "window/termination_signals.h"
 
 int main(int argc, char* argv[]) {
 #if defined(Q_OS_LINUX)
@@ -28,6 +29,7 @@ int main(int argc, char* argv[]) {
 
   olvesk::RealFileSystem fs;
   olvesk::MainWindow window(fs, QDir::currentPath());
+  olvesk::CloseOnTerminationSignals(&window);
   window.show();
   return app.exec();
 }
