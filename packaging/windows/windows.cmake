@@ -117,7 +117,6 @@ set(CPACK_NSIS_DISPLAY_NAME Olvesk)
 set(CPACK_NSIS_INSTALLED_ICON_NAME olvesk.exe)
 set(CPACK_NSIS_MUI_ICON ${OLVESK_ICO})
 set(CPACK_NSIS_MUI_UNIICON ${OLVESK_ICO})
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 # A running olvesk.exe and the DLLs it has loaded can be neither replaced
@@ -136,7 +135,24 @@ set(olvesk_running_check
   olvesk_closed:
   FileClose $0
   olvesk_not_running:")
-set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "${olvesk_running_check}")
+# An older version is uninstalled first, once it is closed. CPack's own
+# CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL would run its uninstaller
+# silently before this check: while Olvesk ran, that stopped, and the
+# installer said only "Uninstall failed.", in a box that waits for a click
+# under /S too. An entry whose uninstaller is gone is left to be replaced.
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
+    "${olvesk_running_check}
+  ReadRegStr $0 HKLM 'Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Olvesk' 'UninstallString'
+  StrCpy $1 $0 1
+  StrCmp $1 '\\\"' 0 +2
+  StrCpy $0 $0 -1 1
+  IfFileExists $0 0 olvesk_no_old_version
+  StrCpy $1 $0 -14
+  ExecWait '\\\"$0\\\" /S _?=$1' $2
+  StrCmp $2 0 olvesk_no_old_version
+  MessageBox MB_OK|MB_ICONSTOP 'The Olvesk installed in $1 could not be uninstalled.' /SD IDOK
+  Abort 'The Olvesk installed in $1 could not be uninstalled.'
+  olvesk_no_old_version:")
 # The uninstaller leaves no empty key of ours behind.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
     "${olvesk_running_check}
