@@ -54,6 +54,13 @@ void CloseOnTerminationSignals(QWidget* window) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    // A signal ignored from the start stays ignored: nohup ignores SIGHUP,
+    // and a shell SIGINT in a program it starts in the background.
+    struct sigaction before = {};
+    if (::sigaction(signal, nullptr, &before) == 0 &&
+        before.sa_handler == SIG_IGN) {
+      continue;
+    }
     ::sigaction(signal, &action, nullptr);
   }
 }

@@ -164,6 +164,7 @@ class MainWindowTest : public QObject {
   void everyWayOutOfTheProgressDialogCancels();
   void aCancelledRunLeavesEveryFileWhole_data();
   void aCancelledRunLeavesEveryFileWhole();
+  void aSignalIgnoredAtStartLeavesTheWindowOpen();
   void focusIsOnTheConvertButtonAtStartAndAfterARun();
   void aNameThatIsNotUtf8ConvertsUnderItsRealName();
   void aFolderGoneBeforeThePressIsNamedAndLeft();
@@ -792,6 +793,24 @@ void MainWindowTest::aCancelledRunLeavesEveryFileWhole() {
                olvesk::kCancelledHeading.data(),
                static_cast<qsizetype>(olvesk::kCancelledHeading.size()))),
            qPrintable(catcher.texts().last()));
+}
+
+void MainWindowTest::aSignalIgnoredAtStartLeavesTheWindowOpen() {
+#if defined(Q_OS_WIN)
+  QSKIP("Windows has no such signals");
+#else
+  // As under nohup, which starts the program with SIGHUP ignored.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction before = {};
+  sigaction(SIGHUP, &ignore, &before);
+  olvesk::CloseOnTerminationSignals(window_.get());
+  std::raise(SIGHUP);
+  QTest::qWait(50);
+  const bool open = window_->isVisible();
+  sigaction(SIGHUP, &before, nullptr);
+  QVERIFY(open);
+#endif
 }
 
 void MainWindowTest::focusIsOnTheConvertButtonAtStartAndAfterARun() {
