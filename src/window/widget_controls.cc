@@ -84,15 +84,20 @@ class PathMessageBox : public QMessageBox {
   }
 };
 
-// Drops the auto-repeated presses of a key on the objects it watches.
+// Drops the auto-repeated presses of the keys that press a button or close
+// a box on the objects it watches. Any other key held down still does what
+// it does: Tab goes on moving the focus through the window.
 class HeldKeyFilter : public QObject {
  public:
   using QObject::QObject;
 
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
-    return event->type() == QEvent::KeyPress &&
-           static_cast<QKeyEvent*>(event)->isAutoRepeat();
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    return key->isAutoRepeat() &&
+           (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+            key->key() == Qt::Key_Escape);
   }
 };
 

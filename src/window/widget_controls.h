@@ -35,9 +35,9 @@ class SeriesOptionButton : public QRadioButton, public OptionButton {
   void SetValue(bool value) override { setChecked(value); }
 };
 
-// Makes |widget| drop the auto-repeat of a key held down on it; only a
-// fresh press reaches it. A key held a moment too long, such as the Enter
-// that pressed the convert button or the progress dialog's Cancel, then
+// Makes |widget| drop the auto-repeat of Enter or Escape held down on it;
+// only a fresh press reaches it. A key held a moment too long, such as the
+// Enter that pressed the convert button or the progress dialog's Cancel, then
 // neither closes the run's message unread nor, once that has closed, presses
 // the convert button again.
 void IgnoreHeldKeys(QWidget* widget);

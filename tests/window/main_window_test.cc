@@ -632,6 +632,11 @@ void MainWindowTest::aKeyHeldDownNeitherClosesAMessageNorStartsAnotherRun() {
   QVERIFY(message_stayed);
   QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
   QCOMPARE(Read(folder_ + "/B.pta.car"), QString("name=x\ncar_class=4\n"));
+  // Tab held down goes on through the window.
+  SetActiveWindow(window_.get());
+  QCOMPARE(window_->focusWidget(), button);
+  hold(button, Qt::Key_Tab);
+  QCOMPARE(window_->focusWidget(), control("Check1"));
 }
 
 // A window over |fs| on the test folder with |files| more car files to
