@@ -123,11 +123,13 @@ set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 # nor removed: the installer would skip them, silently under /S, and the
 # uninstaller would take the entry in the list of installed programs away
 # and leave them behind. Both first ask for the program to be closed, and
-# change nothing when it is not (exit code 2 under /S).
+# change nothing when it is not (exit code 2 under /S). A read-only flag
+# on the file would look the same, so it is cleared first.
 set(olvesk_running_check
     "olvesk_running_check:
-  ClearErrors
   IfFileExists '$INSTDIR\\\\olvesk.exe' 0 olvesk_not_running
+  SetFileAttributes '$INSTDIR\\\\olvesk.exe' NORMAL
+  ClearErrors
   FileOpen $0 '$INSTDIR\\\\olvesk.exe' a
   IfErrors 0 olvesk_closed
   MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION 'Olvesk is running from $INSTDIR. Close it, then click Retry.' /SD IDCANCEL IDRETRY olvesk_running_check
