@@ -149,16 +149,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepCase{"ModifyAllFailAlways", true, Mode::kAlways}),
     [](const auto& test) { return std::string(test.param.name); });
 
-// Notes in |log| that a message is shown, among the file calls.
-class LoggingMessageBox : public MessageBox {
- public:
-  explicit LoggingMessageBox(std::vector<std::string>& log) : log_(log) {}
-  void Show(const std::string&) override { log_.push_back("message"); }
-
- private:
-  std::vector<std::string>& log_;
-};
-
 // A run writes the digits of a batch of files, makes them durable in one
 // step, and only then renames the files it holds open; the folder is synced
 // once, after the last rename, and before any message waits on the user.
@@ -175,16 +165,10 @@ TEST(DurabilityTest, SyncsTheBatchBeforeItsRenamesAndTheFolderAfterTheLast) {
   vfs.Create(a, "car_class=2\n");
   vfs.Create(b, "car_class=");
   vfs.Create(c, "no class entry");
-  FakeDirectoryList dir_list;
-  dir_list.path_ = folder;
-  FakeFileList file_list;
-  file_list.names_ = {"a.gns.car", "b.cts.car", "c.gns.car"};
-  FakeCheckBox modify_all;
-  modify_all.value_ = 1;
-  LoggingMessageBox messages(vfs.log_);
-  FakeProgress progress;
-  ConvertCommand(vfs, dir_list, file_list, modify_all, messages, progress)
-      .Run("pta", '4');
+  FakeMessageBox messages;
+  messages.log_ = &vfs.log_;
+  ModifyAll(vfs, folder, {"a.gns.car", "b.cts.car", "c.gns.car"}, "pta", '4',
+            nullptr, &messages);
 
   EXPECT_EQ(vfs.log_,
             (std::vector<std::string>{

@@ -60,8 +60,13 @@ class FakeOptionButton : public OptionButton {
 
 class FakeMessageBox : public MessageBox {
  public:
-  void Show(const std::string& text) override { shown_.push_back(text); }
+  void Show(const std::string& text) override {
+    shown_.push_back(text);
+    if (log_) log_->push_back("message");
+  }
   std::vector<std::string> shown_;
+  // Where set, each message is noted there too, among the file calls.
+  std::vector<std::string>* log_ = nullptr;
 };
 
 class FakeProgress : public ProgressReport {

@@ -55,19 +55,21 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
 std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
                                    std::vector<std::string> names,
                                    const std::string& code, char digit,
-                                   FakeProgress* progress) {
+                                   FakeProgress* progress,
+                                   FakeMessageBox* messages) {
   FakeDirectoryList dir_list;
   dir_list.path_ = folder;
   FakeFileList file_list;
   file_list.names_ = std::move(names);
   FakeCheckBox modify_all;
   modify_all.value_ = 1;
-  FakeMessageBox messages;
+  FakeMessageBox own_messages;
+  FakeMessageBox& shown = messages ? *messages : own_messages;
   FakeProgress own_progress;
-  ConvertCommand(fs, dir_list, file_list, modify_all, messages,
+  ConvertCommand(fs, dir_list, file_list, modify_all, shown,
                  progress ? *progress : own_progress)
       .Run(code, digit);
-  return messages.shown_;
+  return shown.shown_;
 }
 
 void WritePlan(const std::string& folder,

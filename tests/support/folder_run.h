@@ -35,12 +35,13 @@ ButtonPress PressConvert(FileSystem& fs, const std::string& folder,
 // Presses the convert button with "Modify All?" checked on |folder| of
 // |fs|, whose list shows |names|, converting to |code| and |digit|, and
 // returns the messages shown. Every file call goes through |fs|; the run's
-// progress goes to |progress| when given.
+// progress goes to |progress| and its messages to |messages| when given.
 std::vector<std::string> ModifyAll(FileSystem& fs, const std::string& folder,
                                    std::vector<std::string> names,
                                    const std::string& code = "pta",
                                    char digit = '4',
-                                   FakeProgress* progress = nullptr);
+                                   FakeProgress* progress = nullptr,
+                                   FakeMessageBox* messages = nullptr);
 
 // One plain file of a folder before a run, and what the run must make of it.
 struct PlannedFile {
