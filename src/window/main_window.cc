@@ -264,11 +264,13 @@ void MainWindow::setTabOrder() {
 }
 
 void MainWindow::setAccessibleNames() {
-  command1_->setAccessibleName(tr("Convert car files"));
+  // A caption is also what the user says to speech input and hears from a
+  // screen reader: the name carries it as it is, the description the rest.
+  command1_->setAccessibleName(command1_->text());
   command1_->setAccessibleDescription(
       tr("Converts the highlighted car file, or with Modify All checked "
          "every listed car file, to the chosen series"));
-  check1_->setAccessibleName(tr("Modify All"));
+  check1_->setAccessibleName(check1_->text());
   dir1_->setAccessibleName(tr("Folders"));
   file1_->setAccessibleName(tr("Car files of the other series"));
   frame1_->setAccessibleName(tr("Change to"));
