@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "series/path_bytes.h"
 #include "series/real_file_system.h"
 
 namespace olvesk {
@@ -65,21 +66,17 @@ Status LastError(const char* op, const std::string& path) {
   return WindowsError(op, path, GetLastError());
 }
 
-// Converts a UTF-8 path into the UTF-16 the wide calls take. A path that is
-// not valid UTF-8 names no file the system could hold, so it is refused
-// rather than guessed at.
+// Converts a path's bytes (UTF-8, a name's lone surrogates kept) into the
+// UTF-16 the wide calls take. Bytes that are no such path name no file the
+// system could hold, so they are refused rather than guessed at.
 Status Widen(const char* op, const std::string& path, std::wstring* wide) {
   wide->clear();
   if (path.empty()) return Status();
-  const int size =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                          static_cast<int>(path.size()), nullptr, 0);
-  if (size <= 0) {
+  std::u16string units;
+  if (!PathUnits(path, &units)) {
     return Status::Error(op, path, "the path is not valid UTF-8");
   }
-  wide->resize(static_cast<std::size_t>(size));
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                      static_cast<int>(path.size()), wide->data(), size);
+  wide->assign(units.begin(), units.end());
   // An absolute path goes in the "\\?\" form, which the system takes as it
   // is: it then reaches a file beyond the old limit of MAX_PATH characters,
   // and the names it would otherwise read as something else are the files

@@ -42,7 +42,7 @@ QString AsOnDisk(const QString& path) {
   for (int i = root_parts; i < parts.size(); ++i) {
     done += u'/';
     const std::wstring wide =
-        SystemPath(QDir::toNativeSeparators(done + parts[i]).toStdString());
+        SystemPath(SystemBytes(QDir::toNativeSeparators(done + parts[i])));
     WIN32_FIND_DATAW found;
     const HANDLE handle =
         wide.empty() ? INVALID_HANDLE_VALUE
@@ -109,7 +109,7 @@ bool DirectoryListBox::onItsDrive(const QString& folder) const {
 }
 
 std::string DirectoryListBox::Path() const {
-  return QDir::toNativeSeparators(folder_).toStdString();
+  return SystemBytes(QDir::toNativeSeparators(folder_));
 }
 
 void DirectoryListBox::keyPressEvent(QKeyEvent* event) {

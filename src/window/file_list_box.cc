@@ -146,11 +146,11 @@ void FileListBox::followFolder() {
 QStringList FileListBox::names() const { return model_->files().AllShown(); }
 
 std::string FileListBox::Path() const {
-  return QDir::toNativeSeparators(folder_).toStdString();
+  return SystemBytes(QDir::toNativeSeparators(folder_));
 }
 
 void FileListBox::SetPath(const std::string& path) {
-  setFolder(QString::fromStdString(path));
+  setFolder(FromSystemBytes(path));
 }
 
 std::string FileListBox::Pattern() const { return pattern_.toStdString(); }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "series/ascii.h"
+#include "series/path_bytes.h"
 #include "series/real_file_system.h"
 
 #if defined(Q_OS_LINUX)
@@ -301,6 +302,27 @@ QString ShownName(std::string_view bytes) {
 #endif
 }
 
+std::string SystemBytes(const QString& text) {
+#if defined(Q_OS_WIN)
+  return PathBytes(std::u16string_view(
+      reinterpret_cast<const char16_t*>(text.utf16()),
+      static_cast<std::size_t>(text.size())));
+#else
+  return QFile::encodeName(text).toStdString();
+#endif
+}
+
+QString FromSystemBytes(std::string_view bytes) {
+#if defined(Q_OS_WIN)
+  std::u16string units;
+  if (PathUnits(bytes, &units)) {
+    return QString::fromUtf16(units.data(),
+                              static_cast<qsizetype>(units.size()));
+  }
+#endif
+  return ShownName(bytes);
+}
+
 QStringList ListedFiles::AllShown() const {
   QStringList shown;
   shown.reserve(size());
@@ -350,7 +372,7 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   // can be read at all. A drive root may hold no entry.
   WIN32_FIND_DATAW first;
   const std::wstring all = SystemPath(
-      QDir::toNativeSeparators(QDir(folder).filePath("*")).toStdString());
+      SystemBytes(QDir::toNativeSeparators(QDir(folder).filePath("*"))));
   const HANDLE probe = FindFirstFileExW(all.c_str(), FindExInfoBasic, &first,
                                         FindExSearchNameMatch, nullptr, 0);
   if (probe == INVALID_HANDLE_VALUE) {
@@ -367,8 +389,7 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
   QDirIterator it(folder, QDir::Files);
   while (it.hasNext()) {
     it.next();
-    const QByteArray utf8 = it.fileName().toUtf8();
-    const std::string_view name(utf8.data(), utf8.size());
+    const std::string name = SystemBytes(it.fileName());
     const bool ascii = IsAscii(name);
     if (filter.Matches(name, ascii)) names.Add(name, ascii);
   }

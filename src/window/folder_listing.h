@@ -11,9 +11,17 @@
 
 namespace olvesk {
 
-// The text shown for a file name given as the system's own bytes (on
-// Windows, the UTF-8 of its name): a replacement character stands for each
-// byte that is not valid UTF-8.
+// |text|, a path or a name, as the bytes the conversion core takes: the
+// system's own on Linux; on Windows UTF-8 with any lone surrogate of a name
+// kept as three bytes of its own, so that every name reaches its file.
+std::string SystemBytes(const QString& text);
+
+// The path or name whose SystemBytes() are |bytes|.
+QString FromSystemBytes(std::string_view bytes);
+
+// The text shown for a file name given as its SystemBytes(): a replacement
+// character stands for each byte that is not valid UTF-8 (on Windows, for a
+// lone surrogate).
 QString ShownName(std::string_view bytes);
 
 // The files of a folder that a list shows, in its order. Name(i) is a name

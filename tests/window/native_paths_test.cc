@@ -9,7 +9,11 @@
 #include <QString>
 #include <QTreeWidgetItem>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "series/convert_command.h"
 #include "series/real_file_system.h"
@@ -118,6 +122,50 @@ TEST(NativePathConversionTest, ConvertsAWideNameInAWideFolder) {
 }
 
 #if defined(_WIN32)
+// Windows names need not be well-formed UTF-16. A folder and a file whose
+// names hold a lone surrogate are reached as they are: neither refused nor
+// taken for a sibling that a stand-in character would match as a wildcard.
+TEST(NativePathConversionTest, ConvertsANameWithALoneSurrogate) {
+  TempDir root;
+  const fs::path folder = root.path() / L"cars\xd800";
+  const fs::path sibling = root.path() / L"carsX";
+  const fs::path file = folder /
+                        L"\xdc00"
+                        L"a.gns.car";
+  std::error_code error;
+  fs::create_directory(folder, error);
+  std::ofstream(file, std::ios::binary) << "car_class=2";
+  if (!fs::exists(file, error)) {
+    GTEST_SKIP() << "this system holds no names with lone surrogates";
+  }
+  fs::create_directory(sibling);
+  const std::string decoy = Utf8String(sibling / "decoy.gns.car");
+  WriteFile(decoy, "car_class=2");
+
+  DirectoryListBox dir;
+  dir.setFolder(QString::fromStdWString(folder.wstring()));
+  FileListBox files;
+  files.SetPattern("*.gns.car");
+  files.SetPath(dir.Path());
+  ASSERT_EQ(files.ListCount(), 1);
+  files.SetListIndex(0);
+  RealFileSystem fs;
+  FakeCheckBox modify_all;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(fs, dir, files, modify_all, messages, progress)
+      .Run("cup", '1');
+
+  EXPECT_EQ(messages.shown_,
+            std::vector<std::string>{"Done Converting Car files"});
+  std::ifstream in(folder /
+                       L"\xdc00"
+                       L"a.cup.car",
+                   std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "car_class=1");
+  EXPECT_EQ(ReadFile(decoy), "car_class=2");
+}
+
 // A working folder spelled otherwise than the disk spells it ("Start in",
 // "start /d", a typed path) opens in the disk's spelling, so that the series
 // code read from it, letter case and all, is the folder's own.
