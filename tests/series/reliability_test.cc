@@ -307,6 +307,43 @@ TEST(DurabilityTest, KeepsTheWindowAnsweringWhileABatchSyncs) {
   EXPECT_EQ(vfs.Contents(CarFilePath(folder, "a.pta.car")), "car_class=4");
 }
 
+// How often SyncInParallel() synced each file of a batch, by its native
+// number; the file named "bad" fails.
+std::atomic<int> synced_times[40];
+Status CountedSync(const OpenFile& file) {
+  ++synced_times[file.native];
+  return file.path == "bad" ? Status::Error("sync", file.path, "lost")
+                            : Status();
+}
+
+// Each file of a batch is synced exactly once, however many threads share
+// the batch, and a failure of any one file, the last too, is reported.
+TEST(DurabilityTest, SyncsEveryFileOfABatchOnceAndReportsAnyFailure) {
+  for (const int threads : {1, 2, 16}) {
+    for (const int count : {1, 2, 40}) {
+      for (const int bad : {-1, 0, count - 1}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, " +
+                     std::to_string(count) + " files, bad " +
+                     std::to_string(bad));
+        std::vector<OpenFile> files(static_cast<std::size_t>(count));
+        std::vector<const OpenFile*> batch;
+        for (int i = 0; i < count; ++i) {
+          files[i].native = i;
+          files[i].path = i == bad ? "bad" : "good";
+          batch.push_back(&files[i]);
+          synced_times[i] = 0;
+        }
+        const Status status = SyncInParallel(batch, threads, CountedSync);
+        EXPECT_EQ(status.ok(), bad < 0);
+        if (bad >= 0) {
+          EXPECT_EQ(status.path(), "bad");
+        }
+        for (int i = 0; i < count; ++i) EXPECT_EQ(synced_times[i], 1) << i;
+      }
+    }
+  }
+}
+
 #if defined(__linux__)
 // A syncfs() that cannot report a lost write is never trusted with a batch.
 TEST(DurabilityTest, TrustsSyncfsOnlyFromLinux58) {
