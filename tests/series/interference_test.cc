@@ -312,6 +312,25 @@ TEST(SwappedFolderTest, RenamesTheFileWrittenInItsOwnFolder) {
   }
 }
 
+// A folder held for a run is let go when the run ends: a later run, after
+// the folder was swapped for another of the same name, works in the one
+// there now.
+TEST(SwappedFolderTest, ALaterRunWorksInTheFolderThereNow) {
+  TempDir dir;
+  const std::string folder = dir.File("cars");
+  const std::vector<std::string> done = {std::string(kDoneMessage)};
+  RealFileSystem real;
+  for (const std::string run : {"first", "second"}) {
+    SCOPED_TRACE(run);
+    fs::create_directories(Utf8Path(folder));
+    WriteFile(CarFilePath(folder, "a.gns.car"), run + " car_class=2");
+    EXPECT_EQ(ModifyAll(real, folder, {"a.gns.car"}), done);
+    fs::rename(Utf8Path(folder), Utf8Path(dir.File(run)));
+  }
+  EXPECT_EQ(ReadFile(CarFilePath(dir.File("second"), "a.pta.car")),
+            "second car_class=4");
+}
+
 // Makes |folder| with |count| car files f10.gns.car, f11.gns.car, ... in
 // it, and returns their names.
 std::vector<std::string> WriteCarFiles(const std::string& folder, int count) {
