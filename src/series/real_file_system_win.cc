@@ -483,18 +483,26 @@ Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
   const bool read_only = target != INVALID_FILE_ATTRIBUTES &&
                          (target & FILE_ATTRIBUTE_READONLY) &&
                          !(target & FILE_ATTRIBUTE_DIRECTORY);
-  if (read_only && NameCount(wide_to) != 1) {
-    return Status::Error(
-        "rename", file->path,
-        "the read-only file at " + to +
-            " has other names (hard links), which would lose their "
-            "read-only attribute; move that file away to convert this one");
-  }
   if (read_only) {
+    const DWORD names = NameCount(wide_to);
+    if (names != 1) {
+      return Status::Error(
+          "rename", file->path,
+          "the read-only file at " + to +
+              (names == 0 ? " could not be checked for other names (hard "
+                            "links), which would lose their read-only "
+                            "attribute"
+                          : " has other names (hard links), which would lose "
+                            "their read-only attribute") +
+              "; move that file away to convert this one");
+    }
     const DWORD writable = target & ~DWORD{FILE_ATTRIBUTE_READONLY};
     if (!SetFileAttributesW(wide_to.c_str(),
                             writable ? writable : FILE_ATTRIBUTE_NORMAL)) {
-      return LastError("rename", file->path);
+      return Status::Error("rename", file->path,
+                           "the read-only file at " + to +
+                               " could not be made writable to be replaced: " +
+                               LastError("rename", to).reason());
     }
   }
   const DWORD error = RenameHandle(Handle(*file), wide_to);
