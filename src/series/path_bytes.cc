@@ -30,9 +30,9 @@ void AppendUtf8(char32_t c, std::string* bytes) {
 }
 
 // Reads the code that starts at |*at| of |bytes| into |*c| and moves |*at|
-// past it; surrogates count as codes. False for bytes that are
-// no such code: a stray or missing continuation byte, an overlong form, or
-// a code beyond U+10FFFF.
+// past it; surrogates count as codes. False for bytes that are no such code:
+// a stray or missing continuation byte, an overlong form, or a code beyond
+// U+10FFFF.
 bool NextCode(std::string_view bytes, std::size_t* at, char32_t* c) {
   const auto lead = static_cast<unsigned char>(bytes[*at]);
   std::size_t extra = 0;
@@ -53,19 +53,13 @@ bool NextCode(std::string_view bytes, std::size_t* at, char32_t* c) {
   } else if (lead >= 0x80) {
     return false;
   }
-  if (bytes.size() - *at <= extra) {
-    return false;
-  }
+  if (bytes.size() - *at <= extra) return false;
   for (std::size_t k = 1; k <= extra; ++k) {
     const auto next = static_cast<unsigned char>(bytes[*at + k]);
-    if ((next & 0xC0) != 0x80) {
-      return false;
-    }
+    if ((next & 0xC0) != 0x80) return false;
     *c = (*c << 6) | (next & 0x3F);
   }
-  if (*c < least || *c > 0x10FFFF) {
-    return false;
-  }
+  if (*c < least || *c > 0x10FFFF) return false;
   *at += extra + 1;
   return true;
 }

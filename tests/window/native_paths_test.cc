@@ -86,6 +86,20 @@ TEST(DirectoryListStartTest, OpensTheNearestFolderThatIsThere) {
   EXPECT_EQ(list.folder(), QDir::homePath());
 }
 
+// Presses the convert button on the file highlighted in |files|, in the
+// folder |dir| shows, with the target series cup, through the real file
+// system; returns the messages shown.
+std::vector<std::string> ConvertHighlightedToCup(DirectoryListBox& dir,
+                                                 FileListBox& files) {
+  RealFileSystem fs;
+  FakeCheckBox modify_all;
+  FakeMessageBox messages;
+  FakeProgress progress;
+  ConvertCommand(fs, dir, files, modify_all, messages, progress)
+      .Run("cup", '1');
+  return messages.shown_;
+}
+
 TEST(NativePathConversionTest, ConvertsAWideNameInAWideFolder) {
   TempDir root;
   const fs::path folder =
@@ -106,14 +120,7 @@ TEST(NativePathConversionTest, ConvertsAWideNameInAWideFolder) {
   files.SetListIndex(0);
   EXPECT_EQ(files.FileName(), name);
 
-  RealFileSystem fs;
-  FakeCheckBox modify_all;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(fs, dir, files, modify_all, messages, progress)
-      .Run("cup", '1');
-
-  EXPECT_EQ(messages.shown_,
+  EXPECT_EQ(ConvertHighlightedToCup(dir, files),
             std::vector<std::string>{"Done Converting Car files"});
   EXPECT_EQ(
       ReadFile(Utf8String(folder / Utf8Path("\u03a9mega \U0001F697.cup.car"))),
@@ -129,9 +136,9 @@ TEST(NativePathConversionTest, ConvertsANameWithALoneSurrogate) {
   TempDir root;
   const fs::path folder = root.path() / L"cars\xd800";
   const fs::path sibling = root.path() / L"carsX";
-  const fs::path file = folder /
-                        L"\xdc00"
-                        L"a.gns.car";
+  // A low surrogate, with no high one before it.
+  const std::wstring lone = L"\xdc00";
+  const fs::path file = folder / (lone + L"a.gns.car");
   std::error_code error;
   fs::create_directory(folder, error);
   std::ofstream(file, std::ios::binary) << "car_class=2";
@@ -149,19 +156,9 @@ TEST(NativePathConversionTest, ConvertsANameWithALoneSurrogate) {
   files.SetPath(dir.Path());
   ASSERT_EQ(files.ListCount(), 1);
   files.SetListIndex(0);
-  RealFileSystem fs;
-  FakeCheckBox modify_all;
-  FakeMessageBox messages;
-  FakeProgress progress;
-  ConvertCommand(fs, dir, files, modify_all, messages, progress)
-      .Run("cup", '1');
-
-  EXPECT_EQ(messages.shown_,
+  EXPECT_EQ(ConvertHighlightedToCup(dir, files),
             std::vector<std::string>{"Done Converting Car files"});
-  std::ifstream in(folder /
-                       L"\xdc00"
-                       L"a.cup.car",
-                   std::ios::binary);
+  std::ifstream in(folder / (lone + L"a.cup.car"), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "car_class=1");
   EXPECT_EQ(ReadFile(decoy), "car_class=2");
 }
