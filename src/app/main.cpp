@@ -1,10 +1,10 @@
 #include <QApplication>
-#include <QDir>
 #include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 
 #include "series/real_file_system.h"
+#include "window/folder_listing.h"
 #include "window/main_window.h"
 #include "window/termination_signals.h"
 
@@ -28,7 +28,7 @@ int main(int argc, char* argv[]) {
 #endif
 
   olvesk::RealFileSystem fs;
-  olvesk::MainWindow window(fs, QDir::currentPath());
+  olvesk::MainWindow window(fs, olvesk::WorkingFolder());
   olvesk::CloseOnTerminationSignals(&window);
   window.show();
   return app.exec();

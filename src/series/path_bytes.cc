@@ -8,6 +8,17 @@ namespace {
 bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+constexpr char32_t kByteKeeper = 0xDC00;
+
+void AppendUtf16(char32_t c, std::u16string* units) {
+  if (c >= 0x10000) {
+    units->push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+    units->push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  } else {
+    units->push_back(static_cast<char16_t>(c));
+  }
+}
+
 void AppendUtf8(char32_t c, std::string* bytes) {
   const auto put = [bytes](char32_t byte) {
     bytes->push_back(static_cast<char>(byte));
@@ -27,6 +38,18 @@ void AppendUtf8(char32_t c, std::string* bytes) {
     put(0x80 | ((c >> 6) & 0x3F));
     put(0x80 | (c & 0x3F));
   }
+}
+
+// The code of the unit at |*i| of |units|; a surrogate pair is taken whole,
+// leaving |*i| at its second unit, and a lone surrogate is its own code.
+char32_t CodeAt(std::u16string_view units, std::size_t* i) {
+  const char32_t c = units[*i];
+  if (IsHighSurrogate(c) && *i + 1 < units.size() &&
+      IsLowSurrogate(units[*i + 1])) {
+    ++*i;
+    return 0x10000 + ((c - 0xD800) << 10) + (units[*i] - 0xDC00);
+  }
+  return c;
 }
 
 // Reads the code that starts at |*at| of |bytes| into |*c| and moves |*at|
@@ -70,13 +93,7 @@ std::string PathBytes(std::u16string_view units) {
   std::string bytes;
   bytes.reserve(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (IsHighSurrogate(c) && i + 1 < units.size() &&
-        IsLowSurrogate(units[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(c, &bytes);
+    AppendUtf8(CodeAt(units, &i), &bytes);
   }
   return bytes;
 }
@@ -94,14 +111,43 @@ bool PathUnits(std::string_view bytes, std::u16string* units) {
       return false;
     }
     after_lone_high = IsHighSurrogate(c);
-    if (c >= 0x10000) {
-      units->push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      units->push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      units->push_back(static_cast<char16_t>(c));
-    }
+    AppendUtf16(c, units);
   }
   return true;
+}
+
+std::u16string UnitsKeepingBytes(std::string_view bytes) {
+  std::u16string units;
+  units.reserve(bytes.size());
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const std::size_t start = at;
+    char32_t c = 0;
+    // A surrogate written as UTF-8 is no well-formed text either: its bytes
+    // are kept one by one, or they would come back as another name's.
+    if (NextCode(bytes, &at, &c) && !IsHighSurrogate(c) && !IsLowSurrogate(c)) {
+      AppendUtf16(c, &units);
+    } else {
+      at = start + 1;
+      units.push_back(static_cast<char16_t>(
+          kByteKeeper + static_cast<unsigned char>(bytes[start])));
+    }
+  }
+  return units;
+}
+
+std::string BytesKeptInUnits(std::u16string_view units) {
+  std::string bytes;
+  bytes.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char32_t c = CodeAt(units, &i);
+    if (c >= kByteKeeper + 0x80 && c <= kByteKeeper + 0xFF) {
+      bytes.push_back(static_cast<char>(c - kByteKeeper));
+    } else {
+      AppendUtf8(IsHighSurrogate(c) || IsLowSurrogate(c) ? 0xFFFD : c, &bytes);
+    }
+  }
+  return bytes;
 }
 
 }  // namespace olvesk

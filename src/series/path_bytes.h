@@ -20,6 +20,18 @@ std::string PathBytes(std::u16string_view units);
 // a surrogate pair as two lone surrogates (so each name has one spelling).
 bool PathUnits(std::string_view bytes, std::u16string* units);
 
+// Linux names are bytes that need not be UTF-8 at all. To travel as UTF-16
+// text and still reach their files, each byte that is not part of
+// well-formed UTF-8 is held as the lone surrogate U+DC00 plus its value
+// (U+DC80 to U+DCFF), which no well-formed text holds.
+
+// |bytes| as such text.
+std::u16string UnitsKeepingBytes(std::string_view bytes);
+
+// The bytes that UnitsKeepingBytes() made into |units|. Any other lone
+// surrogate, which no name holds, becomes U+FFFD.
+std::string BytesKeptInUnits(std::u16string_view units);
+
 }  // namespace olvesk
 
 #endif  // OLVESK_SERIES_PATH_BYTES_H_

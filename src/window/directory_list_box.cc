@@ -59,12 +59,23 @@ QString AsOnDisk(const QString& path) {
 }
 #endif
 
+// The folder that holds the existing |path|, or |path| itself at the root
+// of its drive.
+QString Above(const QString& path) {
+#if defined(Q_OS_WIN)
+  QDir dir(path);
+  return dir.isRoot() || !dir.cdUp() ? path : dir.absolutePath();
+#else
+  // From the text alone: QDir cannot reach a folder whose name is not UTF-8.
+  return QFileInfo(path).path();
+#endif
+}
+
 // The root of the drive that holds the existing |folder|: "C:/", or "/".
 QString DriveRoot(const QString& folder) {
-  QDir dir(folder);
-  while (!dir.isRoot() && dir.cdUp()) {
-  }
-  return dir.absolutePath();
+  QString root = QDir(folder).absolutePath();
+  for (QString up = Above(root); up != root; up = Above(root)) root = up;
+  return root;
 }
 
 }  // namespace
@@ -87,12 +98,12 @@ DirectoryListBox::DirectoryListBox(QWidget* parent) : QTreeWidget(parent) {
 void DirectoryListBox::setFolder(const QString& folder) {
   QString path = folder.isEmpty() ? folder : QDir(folder).absolutePath();
   path = QDir::cleanPath(path);
-  while (!path.isEmpty() && !QDir(path).exists()) {
+  while (!path.isEmpty() && !IsFolder(path)) {
     const QString parent = QFileInfo(path).path();
     if (parent == path) break;
     path = parent;
   }
-  if (!QDir::isAbsolutePath(path) || !QDir(path).exists()) {
+  if (!QDir::isAbsolutePath(path) || !IsFolder(path)) {
     path = QDir::homePath();
   }
 #if defined(Q_OS_WIN)
@@ -141,27 +152,30 @@ void DirectoryListBox::fill() {
 
   // The chain from the root of the drive down to the open folder.
   QStringList chain;
-  for (QDir dir(folder_);;) {
-    chain.prepend(dir.absolutePath());
-    if (dir.isRoot() || !dir.cdUp()) break;
+  for (QString path = QDir(folder_).absolutePath();;) {
+    chain.prepend(path);
+    const QString up = Above(path);
+    if (up == path) break;
+    path = up;
   }
   QTreeWidgetItem* parent = nullptr;
   for (const QString& path : chain) {
-    const QString name = QDir(path).isRoot() ? QDir::toNativeSeparators(path)
-                                             : QDir(path).dirName();
+    const QString name =
+        Shown(QDir(path).isRoot() ? QDir::toNativeSeparators(path)
+                                  : QDir(path).dirName());
     auto* item = parent ? new QTreeWidgetItem(parent, {name})
                         : new QTreeWidgetItem(this, {name});
     item->setIcon(0, open_icon);
     item->setData(0, kPathRole, path);
     // As text, even where a folder's name looks like markup.
-    item->setToolTip(0,
-                     QStringLiteral("<p style='white-space:pre'>%1</p>")
-                         .arg(QDir::toNativeSeparators(path).toHtmlEscaped()));
+    item->setToolTip(
+        0, QStringLiteral("<p style='white-space:pre'>%1</p>")
+               .arg(Shown(QDir::toNativeSeparators(path)).toHtmlEscaped()));
     item->setExpanded(true);
     parent = item;
   }
   for (const QString& name : ListSubfolders(folder_)) {
-    auto* item = new QTreeWidgetItem(parent, {name});
+    auto* item = new QTreeWidgetItem(parent, {Shown(name)});
     item->setIcon(0, closed_icon);
     item->setData(0, kPathRole, QDir(folder_).filePath(name));
   }

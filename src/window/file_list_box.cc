@@ -1,7 +1,6 @@
 #include "window/file_list_box.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QPainter>
 #include <QStyle>
@@ -113,7 +112,7 @@ void FileListBox::watch() {
 }
 
 bool FileListBox::folderGone() const {
-  return !folder_.isEmpty() && !QFileInfo(folder_).isDir();
+  return !folder_.isEmpty() && !IsFolder(folder_);
 }
 
 void FileListBox::followFolder() {

@@ -3,11 +3,13 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -303,24 +305,45 @@ QString ShownName(std::string_view bytes) {
 }
 
 std::string SystemBytes(const QString& text) {
-#if defined(Q_OS_WIN)
-  return PathBytes(std::u16string_view(
+  const std::u16string_view units(
       reinterpret_cast<const char16_t*>(text.utf16()),
-      static_cast<std::size_t>(text.size())));
+      static_cast<std::size_t>(text.size()));
+#if defined(Q_OS_WIN)
+  return PathBytes(units);
 #else
-  return QFile::encodeName(text).toStdString();
+  return BytesKeptInUnits(units);
 #endif
 }
 
 QString FromSystemBytes(std::string_view bytes) {
 #if defined(Q_OS_WIN)
   std::u16string units;
-  if (PathUnits(bytes, &units)) {
-    return QString::fromUtf16(units.data(),
-                              static_cast<qsizetype>(units.size()));
-  }
+  if (!PathUnits(bytes, &units)) return ShownName(bytes);
+#else
+  const std::u16string units = UnitsKeepingBytes(bytes);
 #endif
-  return ShownName(bytes);
+  return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
+}
+
+QString Shown(const QString& text) { return ShownName(SystemBytes(text)); }
+
+bool IsFolder(const QString& path) {
+#if defined(Q_OS_LINUX)
+  struct stat info;
+  return !path.isEmpty() && stat(SystemBytes(path).c_str(), &info) == 0 &&
+         S_ISDIR(info.st_mode);
+#else
+  return !path.isEmpty() && QFileInfo(path).isDir();
+#endif
+}
+
+QString WorkingFolder() {
+#if defined(Q_OS_LINUX)
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  if (!error) return FromSystemBytes(folder.native());
+#endif
+  return QDir::currentPath();
 }
 
 QStringList ListedFiles::AllShown() const {
@@ -337,7 +360,7 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
 #if defined(Q_OS_LINUX)
   // One pass of readdir: its entry types spare a stat() per file, which
   // QDir would make for each entry.
-  DIR* dir = opendir(QFile::encodeName(folder).constData());
+  DIR* dir = opendir(SystemBytes(folder).c_str());
   if (dir == nullptr) {
     ListedFiles none;
     none.unreadable = SystemReason(errno);
@@ -398,6 +421,32 @@ ListedFiles ListMatchingFiles(const QString& folder, const QString& pattern) {
 }
 
 QStringList ListSubfolders(const QString& folder) {
+#if defined(Q_OS_LINUX)
+  // Read as bytes, so that a folder whose name is not UTF-8 can be opened.
+  SortedNames found;
+  if (DIR* dir = opendir(SystemBytes(folder).c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      struct stat info;
+      // A link to a folder is one too.
+      if (entry->d_type == DT_DIR ||
+          ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+           fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 &&
+           S_ISDIR(info.st_mode))) {
+        found.Add(name, IsAscii(name));
+      }
+    }
+    closedir(dir);
+  }
+  const ListedFiles sorted = found.Take();
+  QStringList names;
+  names.reserve(sorted.size());
+  for (int i = 0; i < sorted.size(); ++i) {
+    names.append(FromSystemBytes(sorted.Name(i)));
+  }
+  return names;
+#else
   QDir dir(folder);
   // Hidden folders too: a game's files often lie in one (AppData,
   // ProgramData, a Wine prefix).
@@ -416,6 +465,7 @@ QStringList ListSubfolders(const QString& folder) {
   });
 #endif
   return names;
+#endif
 }
 
 }  // namespace olvesk

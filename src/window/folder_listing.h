@@ -16,8 +16,20 @@ namespace olvesk {
 // kept as three bytes of its own, so that every name reaches its file.
 std::string SystemBytes(const QString& text);
 
-// The path or name whose SystemBytes() are |bytes|.
+// The path or name whose SystemBytes() are |bytes|. On Linux each byte that
+// is not UTF-8 is held as a lone surrogate of its own, which Qt's file
+// classes cannot pass on: such a path reaches the system only through
+// SystemBytes(), as in the functions below.
 QString FromSystemBytes(std::string_view bytes);
+
+// |text|, a path or name made by FromSystemBytes(), as it is shown.
+QString Shown(const QString& text);
+
+// Whether |path| is a folder, or a link to one.
+bool IsFolder(const QString& path);
+
+// The process's working folder.
+QString WorkingFolder();
 
 // The text shown for a file name given as its SystemBytes(): a replacement
 // character stands for each byte that is not valid UTF-8 (on Windows, for a

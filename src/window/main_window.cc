@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
@@ -15,6 +14,7 @@
 
 #include "window/directory_list_box.h"
 #include "window/file_list_box.h"
+#include "window/folder_listing.h"
 #include "window/input_lock.h"
 
 namespace olvesk {
@@ -66,9 +66,7 @@ void FitCaptions(const QList<QLabel*>& labels) {
 QString DroppedFolder(const QMimeData* mime, const DirectoryListBox& list) {
   if (!mime->hasUrls() || mime->urls().size() != 1) return {};
   const QString path = mime->urls().first().toLocalFile();
-  return !path.isEmpty() && QFileInfo(path).isDir() && list.onItsDrive(path)
-             ? path
-             : QString();
+  return IsFolder(path) && list.onItsDrive(path) ? path : QString();
 }
 
 QFont HeadingFont() {
@@ -325,7 +323,7 @@ void MainWindow::convert() {
   if (leaveGoneFolder()) {
     messages_.Show(
         tr("The folder %1 is no longer there: it was renamed or removed.")
-            .arg(QDir::toNativeSeparators(folder))
+            .arg(Shown(QDir::toNativeSeparators(folder)))
             .toStdString());
     return;
   }
@@ -333,10 +331,10 @@ void MainWindow::convert() {
   if (!file1_->unreadable().isEmpty()) {
     file1_->Refresh();
     if (!file1_->unreadable().isEmpty()) {
-      messages_.Show(
-          tr("The folder %1 cannot be read: %2.")
-              .arg(QDir::toNativeSeparators(folder), file1_->unreadable())
-              .toStdString());
+      messages_.Show(tr("The folder %1 cannot be read: %2.")
+                         .arg(Shown(QDir::toNativeSeparators(folder)),
+                              file1_->unreadable())
+                         .toStdString());
       return;
     }
   }

@@ -48,5 +48,31 @@ TEST(PathBytesTest, KeepsEveryWindowsNameAndOnlyThose) {
   }
 }
 
+// Every Linux name, UTF-8 or not, comes back from its text unchanged, and
+// the bytes that are no UTF-8 each stand apart in it.
+TEST(PathBytesTest, KeepsEveryLinuxName) {
+  struct Case {
+    std::string bytes;
+    std::u16string units;
+  };
+  const Case kept[] = {
+      {"a.gns.car", u"a.gns.car"},
+      {"\xc3\x86r\xc3\xb8 \xf0\x9f\x8f\x81", u"\u00c6r\u00f8 \U0001F3C1"},
+      {"Citro\xebn", u"Citro\xdcebn"},  // Latin-1
+      {"\xe6\x97", u"\xdce6\xdc97"},    // cut short
+      {"\xc0\xae", u"\xdcc0\xdcae"},    // an overlong "."
+      // Surrogates written as UTF-8, one being the text of a kept byte.
+      {"\xed\xb2\x80\xed\xa0\x80", u"\xdced\xdcb2\xdc80\xdced\xdca0\xdc80"},
+      {"\xf4\x90\x80\x80", u"\xdcf4\xdc90\xdc80\xdc80"},  // beyond U+10FFFF
+  };
+  for (const Case& c : kept) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(UnitsKeepingBytes(c.bytes), c.units);
+    EXPECT_EQ(BytesKeptInUnits(c.units), c.bytes);
+  }
+  // Lone surrogates that keep no byte.
+  EXPECT_EQ(BytesKeptInUnits(u"\xd800-\xdc7f"), "\xef\xbf\xbd-\xef\xbf\xbd");
+}
+
 }  // namespace
 }  // namespace olvesk

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <utility>
@@ -167,7 +168,7 @@ class MainWindowTest : public QObject {
   void aCancelledRunLeavesEveryFileWhole();
   void aSignalIgnoredAtStartLeavesTheWindowOpen();
   void focusIsOnTheConvertButtonAtStartAndAfterARun();
-  void aNameThatIsNotUtf8ConvertsUnderItsRealName();
+  void namesThatAreNotUtf8ConvertUnderTheirRealNames();
   void aFolderGoneBeforeThePressIsNamedAndLeft();
   void aMessageShowsEveryLineWhole_data();
   void aMessageShowsEveryLineWhole();
@@ -843,29 +844,42 @@ void MainWindowTest::focusIsOnTheConvertButtonAtStartAndAfterARun() {
   QCOMPARE(window_->focusWidget(), control("Command1"));
 }
 
-void MainWindowTest::aNameThatIsNotUtf8ConvertsUnderItsRealName() {
+void MainWindowTest::namesThatAreNotUtf8ConvertUnderTheirRealNames() {
 #if !defined(Q_OS_LINUX)
   QSKIP("Only Linux lets a file name be any bytes");
 #else
-  // "Citroën" in Latin-1.
-  const std::string folder = QFile::encodeName(folder_).toStdString();
-  olvesk::WriteFile(folder + "/Citro\xebn.gns.car", "car_class=2\n");
-  if (olvesk::ReadFile(folder + "/Citro\xebn.gns.car") == "<missing>") {
-    QSKIP("This file system takes no name that is not UTF-8");
-  }
-  olvesk::FileListBox* list = window_->fileList();
-  list->Refresh();
-  const auto row = list->names().indexOf(QString("Citro\uFFFDn.gns.car"));
-  QVERIFY(row >= 0);
-  list->SetListIndex(static_cast<int>(row));
-  MessageCatcher catcher;
-  QTest::mouseClick(control("Command1"), Qt::LeftButton);
+  // "Citroën" in Latin-1, in the open folder and then in "Renée", a folder
+  // opened from the directory list whose name is Latin-1 too.
+  const std::string open = QFile::encodeName(folder_).toStdString();
+  const std::string inner = open +
+                            "/Ren\xe9"
+                            "e";
+  QVERIFY(std::filesystem::create_directory(inner));
+  for (const std::string& folder : {open, inner}) {
+    olvesk::WriteFile(folder + "/Citro\xebn.gns.car", "car_class=2\n");
+    if (olvesk::ReadFile(folder + "/Citro\xebn.gns.car") == "<missing>") {
+      QSKIP("This file system takes no name that is not UTF-8");
+    }
+    if (folder == inner) {
+      // Opened again, the list shows the new folder.
+      QTest::keyClick(window_->directoryList(), Qt::Key_Return);
+      clickDirItem(dirItem("Ren\uFFFDe"), /*twice=*/true);
+      QCOMPARE(window_->directoryList()->Path(), inner);
+    }
+    olvesk::FileListBox* list = window_->fileList();
+    list->Refresh();
+    const auto row = list->names().indexOf(QString("Citro\uFFFDn.gns.car"));
+    QVERIFY(row >= 0);
+    list->SetListIndex(static_cast<int>(row));
+    MessageCatcher catcher;
+    QTest::mouseClick(control("Command1"), Qt::LeftButton);
 
-  QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
-  QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.pta.car"),
-           std::string("car_class=4\n"));
-  QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.gns.car"),
-           std::string("<missing>"));
+    QCOMPARE(catcher.texts(), QStringList({"Done Converting Car files"}));
+    QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.pta.car"),
+             std::string("car_class=4\n"));
+    QCOMPARE(olvesk::ReadFile(folder + "/Citro\xebn.gns.car"),
+             std::string("<missing>"));
+  }
 #endif
 }
 
