@@ -489,12 +489,10 @@ Status RealFileSystem::Rename(OpenFile* file, const std::string& to) {
       return Status::Error(
           "rename", file->path,
           "the read-only file at " + to +
-              (names == 0 ? " could not be checked for other names (hard "
-                            "links), which would lose their read-only "
-                            "attribute"
-                          : " has other names (hard links), which would lose "
-                            "their read-only attribute") +
-              "; move that file away to convert this one");
+              (names == 0 ? " could not be checked for other names"
+                          : " has other names") +
+              " (hard links), which would lose their read-only attribute; "
+              "move that file away to convert this one");
     }
     const DWORD writable = target & ~DWORD{FILE_ATTRIBUTE_READONLY};
     if (!SetFileAttributesW(wide_to.c_str(),

@@ -283,6 +283,16 @@ bool ListedAsFile(int dir, const char* name, unsigned char type) {
       return false;
   }
 }
+
+// Whether the entry |name| of the folder open as |dir|, whose readdir type
+// is |type|, is a folder or a link to one, as QDir::Dirs has it. Only links,
+// and entries whose type the file system does not tell, cost a stat().
+bool ListedAsFolder(int dir, const char* name, unsigned char type) {
+  struct stat info;
+  return type == DT_DIR ||
+         ((type == DT_LNK || type == DT_UNKNOWN) &&
+          fstatat(dir, name, &info, 0) == 0 && S_ISDIR(info.st_mode));
+}
 #endif
 
 // The system's text for |error|, an errno or a Windows error, without the
@@ -428,12 +438,7 @@ QStringList ListSubfolders(const QString& folder) {
     while (const dirent* entry = readdir(dir)) {
       const std::string_view name = entry->d_name;
       if (name == "." || name == "..") continue;
-      struct stat info;
-      // A link to a folder is one too.
-      if (entry->d_type == DT_DIR ||
-          ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
-           fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 &&
-           S_ISDIR(info.st_mode))) {
+      if (ListedAsFolder(dirfd(dir), entry->d_name, entry->d_type)) {
         found.Add(name, IsAscii(name));
       }
     }
