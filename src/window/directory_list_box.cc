@@ -71,11 +71,15 @@ QString Above(const QString& path) {
 #endif
 }
 
-// The root of the drive that holds the existing |folder|: "C:/", or "/".
-QString DriveRoot(const QString& folder) {
-  QString root = QDir(folder).absolutePath();
-  for (QString up = Above(root); up != root; up = Above(root)) root = up;
-  return root;
+// The folders from the root of the drive down to the existing |folder|.
+QStringList ChainFromRoot(const QString& folder) {
+  QStringList chain;
+  for (QString path = QDir(folder).absolutePath();;) {
+    chain.prepend(path);
+    const QString up = Above(path);
+    if (up == path) return chain;
+    path = up;
+  }
 }
 
 }  // namespace
@@ -115,7 +119,8 @@ void DirectoryListBox::setFolder(const QString& folder) {
 }
 
 bool DirectoryListBox::onItsDrive(const QString& folder) const {
-  return QString::compare(DriveRoot(folder), DriveRoot(folder_),
+  return QString::compare(ChainFromRoot(folder).first(),
+                          ChainFromRoot(folder_).first(),
                           Qt::CaseInsensitive) == 0;
 }
 
@@ -150,27 +155,17 @@ void DirectoryListBox::fill() {
   const QIcon open_icon = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closed_icon = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
-  // The chain from the root of the drive down to the open folder.
-  QStringList chain;
-  for (QString path = QDir(folder_).absolutePath();;) {
-    chain.prepend(path);
-    const QString up = Above(path);
-    if (up == path) break;
-    path = up;
-  }
   QTreeWidgetItem* parent = nullptr;
-  for (const QString& path : chain) {
+  for (const QString& path : ChainFromRoot(folder_)) {
     const QString name =
-        Shown(QDir(path).isRoot() ? QDir::toNativeSeparators(path)
-                                  : QDir(path).dirName());
+        QDir(path).isRoot() ? ShownPath(path) : Shown(QDir(path).dirName());
     auto* item = parent ? new QTreeWidgetItem(parent, {name})
                         : new QTreeWidgetItem(this, {name});
     item->setIcon(0, open_icon);
     item->setData(0, kPathRole, path);
     // As text, even where a folder's name looks like markup.
-    item->setToolTip(
-        0, QStringLiteral("<p style='white-space:pre'>%1</p>")
-               .arg(Shown(QDir::toNativeSeparators(path)).toHtmlEscaped()));
+    item->setToolTip(0, QStringLiteral("<p style='white-space:pre'>%1</p>")
+                            .arg(ShownPath(path).toHtmlEscaped()));
     item->setExpanded(true);
     parent = item;
   }

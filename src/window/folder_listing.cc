@@ -337,6 +337,10 @@ QString FromSystemBytes(std::string_view bytes) {
 
 QString Shown(const QString& text) { return ShownName(SystemBytes(text)); }
 
+QString ShownPath(const QString& path) {
+  return Shown(QDir::toNativeSeparators(path));
+}
+
 bool IsFolder(const QString& path) {
 #if defined(Q_OS_LINUX)
   struct stat info;

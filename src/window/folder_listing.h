@@ -25,6 +25,10 @@ QString FromSystemBytes(std::string_view bytes);
 // |text|, a path or name made by FromSystemBytes(), as it is shown.
 QString Shown(const QString& text);
 
+// |path|, made by FromSystemBytes(), as it is shown: with the system's own
+// separators.
+QString ShownPath(const QString& path);
+
 // Whether |path| is a folder, or a link to one.
 bool IsFolder(const QString& path);
 

@@ -1,7 +1,6 @@
 #include "window/main_window.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFont>
@@ -323,7 +322,7 @@ void MainWindow::convert() {
   if (leaveGoneFolder()) {
     messages_.Show(
         tr("The folder %1 is no longer there: it was renamed or removed.")
-            .arg(Shown(QDir::toNativeSeparators(folder)))
+            .arg(ShownPath(folder))
             .toStdString());
     return;
   }
@@ -332,8 +331,7 @@ void MainWindow::convert() {
     file1_->Refresh();
     if (!file1_->unreadable().isEmpty()) {
       messages_.Show(tr("The folder %1 cannot be read: %2.")
-                         .arg(Shown(QDir::toNativeSeparators(folder)),
-                              file1_->unreadable())
+                         .arg(ShownPath(folder), file1_->unreadable())
                          .toStdString());
       return;
     }
